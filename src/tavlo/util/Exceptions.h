@@ -41,6 +41,12 @@ public:
     using TavloException::TavloException;
 };
 
+// An arithmetic operation without a result, such as a division by zero.
+class ArithmeticException : public TavloException {
+public:
+    using TavloException::TavloException;
+};
+
 // The user cancelled an operation in a dialog.
 class UserCancelException : public TavloException {
 public:
