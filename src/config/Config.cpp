@@ -13,14 +13,15 @@ Config::Config(QString port, const H::Instrument* instrument, int bitRate, int d
                int inputTerminator, const H::Connect* connect, const H::KeyboardType* keyboardType, QString delay,
                const H::DecimalSeparator* decimalSeparator, const H::StartWith* startWith,
                const H::OutputTerminator* outputTerminator, const H::OutputTerminator* outputTerminator2,
-               QString everyXValues, const H::MathOperation* mathOperation, QString mathOperand,
-               QString decimalPlaces, const H::RoundingMethod* roundingMethod, const H::Sound* sound,
-               bool minimizeToTray_, bool notifyWhenMinimizedToTray_, bool checkForUpdates_,
-               bool abortAutoStartWhenPrevPortNotAvailable_, const H::EditOperation* editOperation,
-               const H::EditPosition* editPosition, QString editNumCharacters, QString removeCharacters,
-               QString customRegEx, bool ignoreDuplicates_, QString ignoreTimeLimit, QString ignoreDifference)
+               QString everyXValues, const H::MathOperation* mathOperation, QString mathOperand, QString decimalPlaces,
+               const H::RoundingMethod* roundingMethod, const H::Sound* sound, bool minimizeToTray_,
+               bool notifyWhenMinimizedToTray_, bool checkForUpdates_, bool abortAutoStartWhenPrevPortNotAvailable_,
+               const H::EditOperation* editOperation, const H::EditPosition* editPosition, QString editNumCharacters,
+               QString removeCharacters, QString customRegEx, bool ignoreDuplicates_, QString ignoreTimeLimit,
+               QString ignoreDifference)
     : minimizeToTray(minimizeToTray_), notifyWhenMinimizedToTray(notifyWhenMinimizedToTray_),
-      checkForUpdates(checkForUpdates_), abortAutoStartWhenPrevPortNotAvailable(abortAutoStartWhenPrevPortNotAvailable_),
+      checkForUpdates(checkForUpdates_),
+      abortAutoStartWhenPrevPortNotAvailable(abortAutoStartWhenPrevPortNotAvailable_),
       ignoreDuplicates(ignoreDuplicates_), m_port(std::move(port)), m_instrument(instrument), m_bitRate(bitRate),
       m_dataBits(dataBits), m_stopBits(stopBits), m_parity(parity), m_inputTerminator(inputTerminator),
       m_decimalSeparator(decimalSeparator), m_startWith(startWith), m_outputTerminator(outputTerminator),
@@ -63,13 +64,21 @@ int Config::getDelayAsInt() const {
     return *H::parseInteger(H::Delay::getDefault());
 }
 
-std::optional<int> Config::getDecimalPlacesAsInt() const { return H::parseInteger(m_decimalPlaces); }
+std::optional<int> Config::getDecimalPlacesAsInt() const {
+    return H::parseInteger(m_decimalPlaces);
+}
 
-int Config::getEditNumCharactersAsInt() const { return H::parseInteger(m_editNumCharacters).value_or(0); }
+int Config::getEditNumCharactersAsInt() const {
+    return H::parseInteger(m_editNumCharacters).value_or(0);
+}
 
-int Config::getEveryXValuesAsInt() const { return H::parseInteger(m_everyXValues).value_or(0); }
+int Config::getEveryXValuesAsInt() const {
+    return H::parseInteger(m_everyXValues).value_or(0);
+}
 
-util::Decimal Config::getMathOperandAsBigDecimal() const { return util::Decimal::parse(m_mathOperand); }
+util::Decimal Config::getMathOperandAsBigDecimal() const {
+    return util::Decimal::parse(m_mathOperand);
+}
 
 bool Config::roundingEnabled() const {
     const auto places = getDecimalPlacesAsInt();

@@ -266,20 +266,33 @@ QString ConfigHelper::instrumentTypeName(InstrumentType type) {
 
 QString ConfigHelper::keyMapTypeName(KeyMapType type) {
     switch (type) {
-    case KeyMapType::NUMERIC: return QStringLiteral("NUMERIC");
-    case KeyMapType::ALPHANUMERIC_BASIC: return QStringLiteral("ALPHANUMERIC_BASIC");
-    case KeyMapType::ALPHANUMERIC_COMPLETE: return QStringLiteral("ALPHANUMERIC_COMPLETE");
+    case KeyMapType::NUMERIC:
+        return QStringLiteral("NUMERIC");
+    case KeyMapType::ALPHANUMERIC_BASIC:
+        return QStringLiteral("ALPHANUMERIC_BASIC");
+    case KeyMapType::ALPHANUMERIC_COMPLETE:
+        return QStringLiteral("ALPHANUMERIC_COMPLETE");
     }
     return QString();
 }
 
 // ----- Free-text validators -----
 
-bool H::EveryXValues::valid(const QString& text) { return integerIn(text, 2, 99); }
-bool H::EditNumCharacters::valid(const QString& text) { return integerIn(text, 1, 99); }
-bool H::Delay::valid(const QString& text) { return integerIn(text, 0, 1000); }
-bool H::DecimalPlaces::valid(const QString& text) { return integerIn(text, 0, 7); }
-bool H::IgnoreTimeLimit::valid(const QString& text) { return integerIn(text, 1, 2147483647LL); }
+bool H::EveryXValues::valid(const QString& text) {
+    return integerIn(text, 2, 99);
+}
+bool H::EditNumCharacters::valid(const QString& text) {
+    return integerIn(text, 1, 99);
+}
+bool H::Delay::valid(const QString& text) {
+    return integerIn(text, 0, 1000);
+}
+bool H::DecimalPlaces::valid(const QString& text) {
+    return integerIn(text, 0, 7);
+}
+bool H::IgnoreTimeLimit::valid(const QString& text) {
+    return integerIn(text, 1, 2147483647LL);
+}
 
 bool H::IgnoreDifference::valid(const QString& text) {
     if (text.isEmpty())

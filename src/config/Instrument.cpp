@@ -57,9 +57,12 @@ constexpr I::Sample ADAM_AZEXTRA_SAMPLES[] = {
     {"   1.234kg\r\n", "   1.234"}};
 constexpr I::Sample ADAM_CBK_SAMPLES[] = {{"  1.9999 kg\n", "  1.9999"}, {"  -1.8999 kg\n", "-1.8999"}};
 constexpr I::Sample ADAM_CPWPLUS_SAMPLES[] = {{"add:   A\n", ""}, {"G/W:+ 60.24   kg\n\n\n\n", "+ 60.24"}};
-constexpr I::Sample ADAM_GC_WEIGHT_SAMPLES[] = {{"Date   07/09/2010\r", ""},          {"Time   16:20:15\r", ""},
-                                                {"Scale ID         \r", ""},          {"User ID          \r", ""},
-                                                {"Gross Wt   0.0020 kg\r", "  0.0020"}, {"Net Wt     0.0845 kg\r", "    0.0845"}};
+constexpr I::Sample ADAM_GC_WEIGHT_SAMPLES[] = {{"Date   07/09/2010\r", ""},
+                                                {"Time   16:20:15\r", ""},
+                                                {"Scale ID         \r", ""},
+                                                {"User ID          \r", ""},
+                                                {"Gross Wt   0.0020 kg\r", "  0.0020"},
+                                                {"Net Wt     0.0845 kg\r", "    0.0845"}};
 constexpr I::Sample KERN_MPS_SAMPLES[] = {{"NET  WEIGHT  3.3kg\n", "  3.3"}, {"N  60.24 kg\n", "  60.24"}};
 constexpr I::Sample KERN_RPB_SAMPLES[] = {
     {"N:    0.404 kg\r", "0.404"}, {"   0.34 EUR/kg\r", ""}, {"N:  4000 g\r", "4000"}};
@@ -69,13 +72,12 @@ constexpr I::Sample MITUTOYO_SAMPLES[] = {
     {"01A+001.1920\r", "+001.1920"}, {"01A-001.1805", "-001.1805"}, {"+123.45", ""}};
 constexpr I::Sample MITUTOYO_LSM_SAMPLES[] = {
     {"P00, 12.3456\r\n", " 12.3456"}, {"12.3456", "12.3456"}, {"P00, +012.3456", "+012.3456"}};
-constexpr I::Sample SCHLAGE_SAMPLES[] = {
-    {"021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID ( 999)", "999"}};
+constexpr I::Sample SCHLAGE_SAMPLES[] = {{"021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID ( 999)", "999"}};
 constexpr I::Sample TANITA_SAMPLES[] = {{R"({0,16,~0,1,MO,"TL-280",Wg,123,Pt,0)", "123"},
                                         {R"({0,16,~0,1,MO,"TL-280",Wg,-12.3,Pt,0)", "-12.3"}};
-constexpr I::Sample WEDDERBURN_SAMPLES[] = {{"\nA    2.10", ""},         {"0    2.45", "    2.45"},
-                                            {"4-    0.35", ""},          {"14/06/2016 13:26:35", ""},
-                                            {"1", ""},                   {"B@G", ""}};
+constexpr I::Sample WEDDERBURN_SAMPLES[] = {{"\nA    2.10", ""}, {"0    2.45", "    2.45"},
+                                            {"4-    0.35", ""},  {"14/06/2016 13:26:35", ""},
+                                            {"1", ""},           {"B@G", ""}};
 
 // A profile with the numeric expression and 8N1 at 9600 bit/s, ended by line feed: the most common kind.
 constexpr I::Profile numeric(const char* pattern, I::Serial serial = S9600_8N1_LF, const char* messageKey = nullptr,
@@ -83,7 +85,9 @@ constexpr I::Profile numeric(const char* pattern, I::Serial serial = S9600_8N1_L
     return I::Profile{.pattern = pattern, .serial = serial, .messageKey = messageKey, .samples = samples};
 }
 
-constexpr I::Profile asKern572() { return I::Profile{.pattern = G, .serialFrom = &I::KERN_572}; }
+constexpr I::Profile asKern572() {
+    return I::Profile{.pattern = G, .serialFrom = &I::KERN_572};
+}
 
 } // namespace
 
@@ -111,10 +115,9 @@ constinit const I I::BARCODE_ALPHA_COMPLETE{3, "BARCODE_ALPHA_COMPLETE", "barcod
 constinit const I I::AND{4, "AND", nullptr, "A&D", numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES)};
 constinit const I I::AND_SIMPLE{5, "AND_SIMPLE", nullptr, "A&D (no handshaking)",
                                 I::Profile{.patternFrom = &I::AND, .serialFrom = &I::AND}};
-constinit const I I::AND_EM{6, "AND_EM", nullptr, "A&D EM",
-                            I::Profile{.serial = S9600_8N1_LF,
-                                       .messageKey = "aandd.em.defaultmessage",
-                                       .patternFrom = &I::AND}};
+constinit const I I::AND_EM{
+    6, "AND_EM", nullptr, "A&D EM",
+    I::Profile{.serial = S9600_8N1_LF, .messageKey = "aandd.em.defaultmessage", .patternFrom = &I::AND}};
 constinit const I I::ADAM_AZEXTRA_WEIGHT{
     7, "ADAM_AZEXTRA_WEIGHT", "adam_azextra_weight", nullptr,
     numeric(AZ, S4800_8N1_LF, "adam_azextra.defaultMessage", ADAM_AZEXTRA_SAMPLES)};
@@ -143,11 +146,9 @@ constinit const I I::KEYENCE_IL{23, "KEYENCE_IL", nullptr, "Keyence IL",
                                 numeric(KY, S9600_8N1_LF, nullptr, KEYENCE_SAMPLES)};
 constinit const I I::METTLER_DIALOG{24, "METTLER_DIALOG", nullptr, "Mettler Toledo Dialog", numeric(G)};
 constinit const I I::METTLER_PRINT{25, "METTLER_PRINT", nullptr, "Mettler Toledo Print", numeric(G, S2400_7E1_LF)};
-constinit const I I::MITUTOYO{26, "MITUTOYO", nullptr, "Mitutoyo 264-007",
-                              I::Profile{.pattern = MI,
-                                         .serial = {5, 3, 0, 0, 13},
-                                         .samples = MITUTOYO_SAMPLES,
-                                         .dataCommand = "1\r"}};
+constinit const I I::MITUTOYO{
+    26, "MITUTOYO", nullptr, "Mitutoyo 264-007",
+    I::Profile{.pattern = MI, .serial = {5, 3, 0, 0, 13}, .samples = MITUTOYO_SAMPLES, .dataCommand = "1\r"}};
 constinit const I I::MITUTOYO_LSM_6200{27, "MITUTOYO_LSM_6200", nullptr, "Mitutoyo LSM-6200",
                                        numeric(ML, S9600_8N1_LF, nullptr, MITUTOYO_LSM_SAMPLES)};
 constinit const I I::MYWEIGH_HD{28, "MYWEIGH_HD", nullptr, "MyWeigh HD",
@@ -165,13 +166,42 @@ constinit const I I::WEDDERBURN{35, "WEDDERBURN", nullptr, "Wedderburn",
                                 numeric(WE, S9600_8N1_LF, nullptr, WEDDERBURN_SAMPLES)};
 
 std::span<const I* const> I::constants() {
-    static constexpr std::array<const I*, 36> list{
-        &GENERIC,       &BARCODE,        &BARCODE_ALPHA,     &BARCODE_ALPHA_COMPLETE, &AND,           &AND_SIMPLE,
-        &AND_EM,        &ADAM_AZEXTRA_WEIGHT, &ADAM_CBK,     &ADAM_CPWPLUS,           &ADAM_GC_WEIGHT, &ADAM_GC_PCS,
-        &ADAM_HCB,      &ADAM_LABEL,     &KERND_440E,        &KERN_572,               &KERND_DE,       &KERN_DS,
-        &KERN_FKB,      &KERN_KB_N,      &KERN_KFB,          &KERN_MPS,               &KERN_RPB,       &KEYENCE_IL,
-        &METTLER_DIALOG, &METTLER_PRINT, &MITUTOYO,          &MITUTOYO_LSM_6200,      &MYWEIGH_HD,     &OHAUS,
-        &OHAUSSPU,      &PRECISA,        &SARTORIUS,         &SCHLAGE_HANDPUNCH,      &TANITA_TL280,   &WEDDERBURN};
+    static constexpr std::array<const I*, 36> list{&GENERIC,
+                                                   &BARCODE,
+                                                   &BARCODE_ALPHA,
+                                                   &BARCODE_ALPHA_COMPLETE,
+                                                   &AND,
+                                                   &AND_SIMPLE,
+                                                   &AND_EM,
+                                                   &ADAM_AZEXTRA_WEIGHT,
+                                                   &ADAM_CBK,
+                                                   &ADAM_CPWPLUS,
+                                                   &ADAM_GC_WEIGHT,
+                                                   &ADAM_GC_PCS,
+                                                   &ADAM_HCB,
+                                                   &ADAM_LABEL,
+                                                   &KERND_440E,
+                                                   &KERN_572,
+                                                   &KERND_DE,
+                                                   &KERN_DS,
+                                                   &KERN_FKB,
+                                                   &KERN_KB_N,
+                                                   &KERN_KFB,
+                                                   &KERN_MPS,
+                                                   &KERN_RPB,
+                                                   &KEYENCE_IL,
+                                                   &METTLER_DIALOG,
+                                                   &METTLER_PRINT,
+                                                   &MITUTOYO,
+                                                   &MITUTOYO_LSM_6200,
+                                                   &MYWEIGH_HD,
+                                                   &OHAUS,
+                                                   &OHAUSSPU,
+                                                   &PRECISA,
+                                                   &SARTORIUS,
+                                                   &SCHLAGE_HANDPUNCH,
+                                                   &TANITA_TL280,
+                                                   &WEDDERBURN};
     return list;
 }
 
@@ -184,8 +214,8 @@ QString I::getPattern() const {
 QList<QPair<QString, QString>> I::getTestStrings() const {
     if (m_profile.patternFrom)
         return m_profile.patternFrom->getTestStrings();
-    const std::span<const Sample> samples = m_profile.samples.empty() ? std::span<const Sample>(BASE_SAMPLES)
-                                                                      : m_profile.samples;
+    const std::span<const Sample> samples =
+        m_profile.samples.empty() ? std::span<const Sample>(BASE_SAMPLES) : m_profile.samples;
     QList<QPair<QString, QString>> out;
     out.reserve(static_cast<qsizetype>(samples.size()));
     for (const Sample& s : samples)

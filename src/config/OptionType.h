@@ -35,8 +35,7 @@ private:
 
 // The class-level operations shared by all option types. T derives from OptionType<T> and provides
 // `static std::span<const T* const> constants()` in declaration order.
-template <typename T>
-class OptionType : public OptionConstant {
+template <typename T> class OptionType : public OptionConstant {
 public:
     using OptionConstant::OptionConstant;
 
@@ -50,7 +49,8 @@ public:
     static const T* valueOf(const QString& name) {
         if (const T* c = find(name))
             return c;
-        throw IllegalArgumentException(QStringLiteral("No enum constant %1.%2").arg(QLatin1String(T::typeName()), name));
+        throw IllegalArgumentException(
+            QStringLiteral("No enum constant %1.%2").arg(QLatin1String(T::typeName()), name));
     }
 
     static const T* find(const QString& name) {
@@ -96,8 +96,7 @@ private:
 };
 
 // Index options are stored as the 0-based position of the chosen constant.
-template <typename T>
-class IndexOptionType : public OptionType<T> {
+template <typename T> class IndexOptionType : public OptionType<T> {
 public:
     using OptionType<T>::OptionType;
 

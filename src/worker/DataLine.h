@@ -13,8 +13,8 @@ using Instant = std::chrono::sys_time<std::chrono::nanoseconds>;
 class DataLine {
 public:
     DataLine(QString rawData, QString processedData, int count, Instant instant, bool error)
-        : m_rawData(std::move(rawData)), m_processedData(std::move(processedData)), m_count(count),
-          m_error(error), m_instant(instant) {}
+        : m_rawData(std::move(rawData)), m_processedData(std::move(processedData)), m_count(count), m_error(error),
+          m_instant(instant) {}
 
     DataLine copy() const { return *this; }
     // The duplicate filter blanks a value this way; the record itself stays for the event log.

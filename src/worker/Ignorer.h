@@ -16,7 +16,8 @@ namespace tavlo::worker {
 class Ignorer {
 public:
     explicit Ignorer(const config::Config& config);
-    Ignorer(int timeLimitMs, util::Decimal difference) : m_timeLimit(timeLimitMs), m_difference(std::move(difference)) {}
+    Ignorer(int timeLimitMs, util::Decimal difference)
+        : m_timeLimit(timeLimitMs), m_difference(std::move(difference)) {}
 
     // Suppresses the line's value in place when it repeats the last one; always remembers a non-empty line.
     void process(DataLine& line);

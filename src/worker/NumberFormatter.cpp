@@ -8,8 +8,8 @@ namespace tavlo::worker {
 using H = config::ConfigHelper;
 
 NumberFormatter::NumberFormatter(const config::Config& config, std::optional<int> roundingPrecision,
-                                 std::optional<util::RoundingMode> roundingMode,
-                                 const H::MathOperation* mathOperation, std::optional<util::Decimal> mathOperand)
+                                 std::optional<util::RoundingMode> roundingMode, const H::MathOperation* mathOperation,
+                                 std::optional<util::Decimal> mathOperand)
     : m_roundingPrecision(roundingPrecision), m_roundingMode(roundingMode), m_mathOperation(mathOperation),
       m_mathOperand(std::move(mathOperand)),
       m_decimalSeparator(config.getDecimalSeparator() == &H::DecimalSeparator::COMMA ? u',' : u'.'),

@@ -20,8 +20,8 @@ std::optional<NumberFormatter> formatterFor(const config::Config& config) {
         return std::nullopt;
     const bool rounding = config.roundingEnabled();
     const bool math = config.mathOperationEnabled();
-    const H::RoundingMethod* method = config.getRoundingMethod() ? config.getRoundingMethod()
-                                                                 : H::RoundingMethod::getDefault();
+    const H::RoundingMethod* method =
+        config.getRoundingMethod() ? config.getRoundingMethod() : H::RoundingMethod::getDefault();
     return NumberFormatter(config, rounding ? config.getDecimalPlacesAsInt() : std::nullopt,
                            rounding ? std::optional(method->getRoundingMode()) : std::nullopt,
                            math ? config.getMathOperation() : nullptr,
@@ -32,18 +32,20 @@ std::optional<NumberFormatter> formatterFor(const config::Config& config) {
 
 RecordProcessor::RecordProcessor(const config::Config& config)
     : m_expression(util::compileExpression(config.getCustomRegEx().isEmpty() ? instrumentOf(config)->getPattern()
-                                                                              : config.getCustomRegEx())),
+                                                                             : config.getCustomRegEx())),
       m_captureGroup(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT
                          ? 1
                          : instrumentOf(config)->getCaptureGroup()),
-      m_text(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT), m_editor(config),
-      m_remover(config), m_formatter(formatterFor(config)) {}
+      m_text(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT), m_editor(config), m_remover(config),
+      m_formatter(formatterFor(config)) {}
 
 QString RecordProcessor::extract(const QString& record) const {
     return extractValue(m_expression, m_captureGroup, record);
 }
 
-QString RecordProcessor::process(const QString& record) { return processValue(extract(record)); }
+QString RecordProcessor::process(const QString& record) {
+    return processValue(extract(record));
+}
 
 QString RecordProcessor::processValue(QString value) {
     if (m_editor.numCharacters() > 0)

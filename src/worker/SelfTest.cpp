@@ -1,8 +1,8 @@
 #include "worker/SelfTest.h"
 
+#include "config/Config.h"
 #include "config/Instrument.h"
 #include "tavlo/util/Exceptions.h"
-#include "config/Config.h"
 #include "worker/DataLine.h"
 #include "worker/RecordProcessor.h"
 

@@ -13,9 +13,6 @@ namespace tavlo::util {
 
 namespace {
 
-// A digit count of a plain text that stands for "too long" without risking overflow.
-constexpr int64_t kTooLong = std::numeric_limits<int64_t>::max() / 4;
-
 // Exponents are read with saturation: anything beyond this cannot give a 32-bit scale anyway.
 constexpr int64_t kExponentCap = int64_t(1) << 40;
 

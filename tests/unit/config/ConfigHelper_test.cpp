@@ -15,7 +15,9 @@ struct TextCase {
     bool expected;
 };
 
-void PrintTo(const TextCase& c, std::ostream* os) { *os << c.type << "(\"" << c.text << "\")"; }
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.type << "(\"" << c.text << "\")";
+}
 
 class FreeTextValidity : public ::testing::TestWithParam<TextCase> {};
 
@@ -36,14 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"EditNumCharacters", H::EditNumCharacters::valid, "0", false},
         TextCase{"EditNumCharacters", H::EditNumCharacters::valid, "1", true},
         TextCase{"EditNumCharacters", H::EditNumCharacters::valid, "99", true},
-        TextCase{"Delay", H::Delay::valid, "0", true},
-        TextCase{"Delay", H::Delay::valid, "1000", true},
-        TextCase{"Delay", H::Delay::valid, "1001", false},
-        TextCase{"Delay", H::Delay::valid, " 20", false},
-        TextCase{"Delay", H::Delay::valid, "20 ", false},
-        TextCase{"Delay", H::Delay::valid, "2.0", false},
-        TextCase{"Delay", H::Delay::valid, "-0", true},
-        TextCase{"Delay", H::Delay::valid, "+", false},
+        TextCase{"Delay", H::Delay::valid, "0", true}, TextCase{"Delay", H::Delay::valid, "1000", true},
+        TextCase{"Delay", H::Delay::valid, "1001", false}, TextCase{"Delay", H::Delay::valid, " 20", false},
+        TextCase{"Delay", H::Delay::valid, "20 ", false}, TextCase{"Delay", H::Delay::valid, "2.0", false},
+        TextCase{"Delay", H::Delay::valid, "-0", true}, TextCase{"Delay", H::Delay::valid, "+", false},
         TextCase{"Delay", H::Delay::valid, "\xd9\xa1", false}, // Arabic-Indic digit one
         TextCase{"DecimalPlaces", H::DecimalPlaces::valid, "7", true},
         TextCase{"DecimalPlaces", H::DecimalPlaces::valid, "8", false},
@@ -69,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"MathOperand", H::MathOperand::valid, "1,5", false},
         TextCase{"MathOperand", H::MathOperand::valid, " 2", false},
         TextCase{"MathOperand", H::MathOperand::valid, "abc", false},
-        TextCase{"RemoveCharacters", H::RemoveCharacters::valid, "kg \xc2\xb0", true},  // degree sign, 176
-        TextCase{"RemoveCharacters", H::RemoveCharacters::valid, "\xc3\xbf", true},     // 255
+        TextCase{"RemoveCharacters", H::RemoveCharacters::valid, "kg \xc2\xb0", true},   // degree sign, 176
+        TextCase{"RemoveCharacters", H::RemoveCharacters::valid, "\xc3\xbf", true},      // 255
         TextCase{"RemoveCharacters", H::RemoveCharacters::valid, "\xe2\x82\xac", false}, // euro sign, 8364
         TextCase{"RemoveCharacters", H::RemoveCharacters::valid, "a\xf0\x9f\x98\x80", false}));
 
@@ -79,7 +77,9 @@ struct RegexCase {
     bool expected;
 };
 
-void PrintTo(const RegexCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
+void PrintTo(const RegexCase& c, std::ostream* os) {
+    *os << "\"" << c.text << "\"";
+}
 
 class CustomRegExValidity : public ::testing::TestWithParam<RegexCase> {};
 
@@ -88,14 +88,10 @@ TEST_P(CustomRegExValidity, NeedsAnOpeningBracketBeforeTheFirstClosingOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CustomRegExValidity,
-                         ::testing::Values(RegexCase{"", true},
-                                           RegexCase{R"(N\s+([0-9.]+)\s*kg)", true},
-                                           RegexCase{R"(N\s+[0-9.]+\s*kg)", false},
-                                           RegexCase{R"(\(\d+\))", false},
-                                           RegexCase{R"([)x]([0-9]+))", false},
-                                           RegexCase{R"([)x]+)", true},
-                                           RegexCase{R"(([0-9]+)", false},
-                                           RegexCase{R"((?<v>[0-9]+))", true},
+                         ::testing::Values(RegexCase{"", true}, RegexCase{R"(N\s+([0-9.]+)\s*kg)", true},
+                                           RegexCase{R"(N\s+[0-9.]+\s*kg)", false}, RegexCase{R"(\(\d+\))", false},
+                                           RegexCase{R"([)x]([0-9]+))", false}, RegexCase{R"([)x]+)", true},
+                                           RegexCase{R"(([0-9]+)", false}, RegexCase{R"((?<v>[0-9]+))", true},
                                            RegexCase{R"(\\([0-9]+))", true}));
 
 TEST(ConfigHelper, IntegerParsingIsStrictAscii) {

@@ -20,8 +20,8 @@ struct SampleCase {
 };
 
 void PrintTo(const SampleCase& c, std::ostream* os) {
-    *os << c.instrument->nameLatin1() << " record \"" << tavlo::worker::DataLine::transformControlChars(c.record).toStdString()
-        << "\"";
+    *os << c.instrument->nameLatin1() << " record \""
+        << tavlo::worker::DataLine::transformControlChars(c.record).toStdString() << "\"";
 }
 
 std::vector<SampleCase> allSamples() {
@@ -76,7 +76,8 @@ TEST(Instrument, VariantsAskTheProfileTheyFollow) {
     EXPECT_EQ(Instrument::AND_EM.getTestStrings(), Instrument::AND.getTestStrings());
     for (const Instrument* kern : {&Instrument::KERND_440E, &Instrument::KERND_DE, &Instrument::KERN_DS,
                                    &Instrument::KERN_FKB, &Instrument::KERN_KB_N})
-        EXPECT_FALSE(kern->getDefaultConfig().hasChanged(Instrument::KERN_572.getDefaultConfig())) << kern->nameLatin1();
+        EXPECT_FALSE(kern->getDefaultConfig().hasChanged(Instrument::KERN_572.getDefaultConfig()))
+            << kern->nameLatin1();
     expectSerial(Instrument::SARTORIUS.getDefaultConfig(), 4, 2, 0, 1, 10);
     expectSerial(Instrument::MYWEIGH_HD.getDefaultConfig(), 7, 3, 0, 4, 13);
     expectSerial(Instrument::MITUTOYO.getDefaultConfig(), 5, 3, 0, 0, 13);

@@ -27,11 +27,15 @@ TEST(PropertiesCodec, ReadsTheFormat) {
                             "last = z";
     const auto entries = PropertiesCodec::read(text, Enc::Latin1);
     const QList<PropertiesCodec::Entry> expected = {
-        {"key1", "value one  "},  {"key2", "value2"},
-        {"key3", "value3"},       {"long", "first secondthird"},
+        {"key1", "value one  "},
+        {"key2", "value2"},
+        {"key3", "value3"},
+        {"long", "first secondthird"},
         {"esc aped=key", QString("a\tb") + QChar(0xE9) + QChar(0x20AC) + "\\"},
-        {"empty", ""},            {"evenslashes", "x\\"},
-        {"next", "y"},            {"last", "z"}};
+        {"empty", ""},
+        {"evenslashes", "x\\"},
+        {"next", "y"},
+        {"last", "z"}};
     EXPECT_EQ(entries, expected);
 }
 

@@ -33,17 +33,13 @@ const auto* KEEP = &H::EditOperation::KEEP;
 const auto* FIRST = &H::EditPosition::FIRST;
 const auto* LAST = &H::EditPosition::LAST;
 
-INSTANTIATE_TEST_SUITE_P(Cases, Editing,
-                         ::testing::Values(EditCase{KEEP, LAST, 3, "12345", "345"},
-                                           EditCase{REMOVE, FIRST, 3, "12345", "45"},
-                                           EditCase{REMOVE, LAST, 9, "12345", ""},
-                                           EditCase{KEEP, FIRST, 9, "12345", "12345"},
-                                           EditCase{REMOVE, LAST, 2, "12345", "123"},
-                                           EditCase{KEEP, FIRST, 2, "12345", "12"},
-                                           EditCase{REMOVE, FIRST, 5, "12345", ""},
-                                           EditCase{KEEP, LAST, 5, "12345", "12345"},
-                                           EditCase{REMOVE, FIRST, 0, "12345", "12345"},
-                                           EditCase{KEEP, FIRST, 3, "", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Editing,
+    ::testing::Values(EditCase{KEEP, LAST, 3, "12345", "345"}, EditCase{REMOVE, FIRST, 3, "12345", "45"},
+                      EditCase{REMOVE, LAST, 9, "12345", ""}, EditCase{KEEP, FIRST, 9, "12345", "12345"},
+                      EditCase{REMOVE, LAST, 2, "12345", "123"}, EditCase{KEEP, FIRST, 2, "12345", "12"},
+                      EditCase{REMOVE, FIRST, 5, "12345", ""}, EditCase{KEEP, LAST, 5, "12345", "12345"},
+                      EditCase{REMOVE, FIRST, 0, "12345", "12345"}, EditCase{KEEP, FIRST, 3, "", ""}));
 
 TEST(Remover, DropsEveryListedCharacterByExactCode) {
     EXPECT_EQ(Remover(QStringLiteral("gk")).removeCharacters("12.5kg"), "12.5");

@@ -43,7 +43,9 @@ struct FormatCase {
     const char* expected;
 };
 
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name << ": " << c.input; }
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.name << ": " << c.input;
+}
 
 class Formatting : public ::testing::TestWithParam<FormatCase> {};
 
@@ -81,11 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                    Settings{.places = "2", .operation = &H::MathOperation::MULTIPLY, .operand = "2.00"}, "12.55",
                    "25.10"},
         FormatCase{"divide down",
-                   Settings{.places = "2", .rounding = &H::RoundingMethod::DOWN,
-                            .operation = &H::MathOperation::DIVIDE, .operand = "3"},
+                   Settings{.places = "2",
+                            .rounding = &H::RoundingMethod::DOWN,
+                            .operation = &H::MathOperation::DIVIDE,
+                            .operand = "3"},
                    "10", "3.33"},
         FormatCase{"divide up",
-                   Settings{.places = "2", .rounding = &H::RoundingMethod::UP, .operation = &H::MathOperation::DIVIDE,
+                   Settings{.places = "2",
+                            .rounding = &H::RoundingMethod::UP,
+                            .operation = &H::MathOperation::DIVIDE,
                             .operand = "3"},
                    "10", "3.34"},
         FormatCase{"divide pads to the places",
@@ -105,7 +111,7 @@ TEST(NumberFormatter, RejectsWhatIsNotANumber) {
     NumberFormatter f = formatterFor(Settings{});
     for (const char* bad : {"-", "12-", "abc", "1.2.3", "1,2,3", "--1", "1e", "."})
         EXPECT_THROW(f.format(bad), tavlo::NumberFormatException) << bad;
-    EXPECT_EQ(f.format("+-1"), "-1"); // text before the minus sign is dropped, the plus sign with it
+    EXPECT_EQ(f.format("+-1"), "-1");    // text before the minus sign is dropped, the plus sign with it
     EXPECT_EQ(f.format("4.20"), "4.20"); // the formatter goes on after a failure
 }
 
