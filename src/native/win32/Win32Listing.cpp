@@ -2,11 +2,10 @@
 // and its friendly name.
 #include "native/common/Port.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <setupapi.h>
+// The full windows.h, not the lean one, and before SetupAPI, which needs its GUID and common-control types.
 #include <windows.h>
+
+#include <setupapi.h>
 
 #include <map>
 #include <mutex>
