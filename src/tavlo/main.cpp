@@ -1,3 +1,4 @@
+#include "serial/ListPortsCommand.h"
 #include "tavlo/util/ProgramProperties.h"
 #include "tavlo/util/SystemProperties.h"
 #include "worker/SelfTest.h"
@@ -20,7 +21,9 @@ int main(int argc, char** argv) {
     }
     if (arguments.contains(QLatin1String("--self-test")))
         return tavlo::worker::runSelfTest(out) == 0 ? 0 : 1;
+    if (arguments.contains(QLatin1String("--list-ports")))
+        return serial::listPortsCommand(out, err);
 
-    err << "usage: tavlo [-DNAME=value ...] [--self-test | --version]\n";
+    err << "usage: tavlo [-DNAME=value ...] [--self-test | --version | --list-ports]\n";
     return 2;
 }
