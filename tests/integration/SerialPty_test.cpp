@@ -1,5 +1,6 @@
 // The serial layer over the real native library (POSIX backend) and real pseudo-terminal pairs: the test holds
 // the master side as the instrument, the port object opens the slave side by its device name.
+#include "native/tsp.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
 #include "tavlo/util/SystemProperties.h"
@@ -300,6 +301,31 @@ TEST_F(SerialPtyTest, CloseWhileTheReaderIsStillReading) {
         reader.join();
         EXPECT_EQ(failure, "getByte failed");
     }
+}
+
+TEST_F(SerialPtyTest, CloseDoesNotWaitForAReceiveTimeout) {
+    auto port = std::make_unique<SerialPortLocal>(SerialConfig(m_pty.qname()));
+    // Ten minutes: a close that waited for the read to time out would hold this test that long.
+    port->setTimeoutRx(600000);
+    std::atomic<bool> started{false};
+    int32_t result = 0;
+    std::thread reader([&] {
+        started = true;
+        try {
+            result = port->getByte();
+        } catch (const SerialIoError&) {
+            // The close came before the read began: the closed handle fails.
+            result = TSP_READ_FAILED;
+        }
+    });
+    while (!started)
+        std::this_thread::yield();
+    // Give the reader the moment it needs to be waiting inside the library.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    port->close();
+    reader.join();
+    EXPECT_TRUE(result == -1 || result == TSP_READ_FAILED) << result;
+    EXPECT_EQ(ioFailure([&] { port->getByte(); }), "getByte failed");
 }
 
 TEST_F(SerialPtyTest, DeviceWithoutModemLinesOrCounters) {

@@ -71,6 +71,7 @@ std::unique_ptr<Port> PortTable::remove(int32_t handle) {
     if (!slot.port || slot.closing)
         return nullptr;
     slot.closing = true;
+    slot.port->interrupt();
     m_released.wait(lock, [&slot] { return slot.users == 0; });
     std::unique_ptr<Port> port = std::move(slot.port);
     slot.closing = false;
