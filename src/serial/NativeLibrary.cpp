@@ -2,13 +2,24 @@
 
 #include "serial/NativeLibraryError.h"
 
+#include <QFileInfo>
 #include <dlfcn.h>
 
 namespace serial {
 
 std::unique_ptr<NativeLibrary> NativeLibrary::loadByName(const QString& baseName) {
-    // dlopen is called from this program's own code, so the executable's run path ($ORIGIN) is searched.
-    return load(QStringLiteral("lib") + baseName + QStringLiteral(".so"), baseName);
+    const QString file = QStringLiteral("lib") + baseName + QStringLiteral(".so");
+    try {
+        // dlopen is called from this program's own code, so the executable's run path ($ORIGIN) is searched.
+        return load(file, baseName);
+    } catch (const NativeLibraryError&) {
+        // Where dlopen is wrapped (sanitizer builds), the caller's run path is not the executable's; the
+        // executable's own folder is where that run path points.
+        const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
+        if (folder.isEmpty() || !QFileInfo::exists(folder + QLatin1Char('/') + file))
+            throw;
+        return load(folder + QLatin1Char('/') + file, baseName);
+    }
 }
 
 std::unique_ptr<NativeLibrary> NativeLibrary::loadFile(const QString& path) {

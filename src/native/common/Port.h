@@ -48,6 +48,9 @@ public:
     virtual bool sendBreak(int32_t milliseconds) = 0;
     // Releases the device; 0 or a TSP_ERR_* code.
     virtual int32_t close() = 0;
+    // Called when a close begins: a read or write that is waiting should return now rather than at its
+    // timeout, since the close waits for it. Backends whose waits are short may leave this empty.
+    virtual void interrupt() {}
 
     // The shared receive buffer: one system read fills it, SerGetByte serves from it.
     std::mutex m_readLock;

@@ -40,21 +40,23 @@ bool PortTable::isOpen(const std::string& name) {
 
 int32_t PortTable::insert(std::unique_ptr<Port>& port, int32_t& error) {
     std::lock_guard<std::mutex> lock(m_lock);
-    int32_t free = -1;
-    for (int32_t i = 0; i < kSlots; ++i) {
-        if (m_slots[i].port) {
-            if (m_slots[i].port->name() == port->name()) {
-                error = TSP_ERR_ALREADY_OPEN;
-                return -1;
-            }
-        } else if (free < 0) {
-            free = i;
+    for (const Slot& slot : m_slots) {
+        if (slot.port && slot.port->name() == port->name()) {
+            error = TSP_ERR_ALREADY_OPEN;
+            return -1;
         }
+    }
+    int32_t free = -1;
+    for (int32_t k = 0; k < kSlots && free < 0; ++k) {
+        const int32_t i = (m_next + k) % kSlots;
+        if (!m_slots[i].port)
+            free = i;
     }
     if (free < 0) {
         error = TSP_ERR_NO_SLOT;
         return -1;
     }
+    m_next = (free + 1) % kSlots;
     m_slots[free].port = std::move(port);
     m_slots[free].users = 0;
     m_slots[free].closing = false;
@@ -69,6 +71,7 @@ std::unique_ptr<Port> PortTable::remove(int32_t handle) {
     if (!slot.port || slot.closing)
         return nullptr;
     slot.closing = true;
+    slot.port->interrupt();
     m_released.wait(lock, [&slot] { return slot.users == 0; });
     std::unique_ptr<Port> port = std::move(slot.port);
     slot.closing = false;

@@ -56,6 +56,8 @@ private:
     std::mutex m_lock;
     std::condition_variable m_released;
     Slot m_slots[kSlots];
+    // Slots are handed out in turn, so that a handle closed a moment ago is not at once another port's.
+    int32_t m_next = 0;
 };
 
 } // namespace tsp

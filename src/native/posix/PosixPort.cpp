@@ -102,6 +102,8 @@ int32_t openErrorCode(int error) {
 
 PosixPort::PosixPort(std::string name, int fd, const termios& original)
     : Port(std::move(name)), m_fd(fd), m_original(original) {
+    if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        m_wake[0] = m_wake[1] = -1;
     int32_t counts[5];
     if (readCounters(counts)) {
         for (int i = 0; i < 5; ++i)
@@ -112,6 +114,29 @@ PosixPort::PosixPort(std::string name, int fd, const termios& original)
 PosixPort::~PosixPort() {
     if (m_fd >= 0)
         close();
+    for (int end : m_wake) {
+        if (end >= 0)
+            ::close(end);
+    }
+}
+
+void PosixPort::interrupt() {
+    if (m_wake[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
+    }
+}
+
+bool PosixPort::waitFor(short events, int timeoutMs) {
+    pollfd p[2] = {{m_fd, events, 0}, {m_wake[0], POLLIN, 0}};
+    const nfds_t count = m_wake[0] >= 0 ? 2 : 1;
+    int r;
+    do {
+        r = ::poll(p, count, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0 || (count == 2 && (p[1].revents & POLLIN)))
+        return false;
+    return true;
 }
 
 bool PosixPort::makeRaw(int fd) {
@@ -190,16 +215,9 @@ int32_t PosixPort::configure(const TspPortConfig& config) {
 }
 
 int32_t PosixPort::readChunk(uint8_t* buffer, int32_t max, int32_t timeoutMs) {
-    if (timeoutMs > 0) {
-        pollfd p{m_fd, POLLIN, 0};
-        int r;
-        do {
-            r = ::poll(&p, 1, timeoutMs);
-        } while (r < 0 && errno == EINTR);
-        if (r == 0)
-            return 0;
-        // Readiness or a hang-up: the read below tells which.
-    }
+    // Readiness or a hang-up: the read below tells which.
+    if (timeoutMs > 0 && !waitFor(POLLIN, timeoutMs))
+        return 0;
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, static_cast<size_t>(max));
         if (n > 0)
@@ -231,10 +249,7 @@ int32_t PosixPort::write(const uint8_t* buffer, int32_t count, int32_t timeoutMs
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
-        pollfd p{m_fd, POLLOUT, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0 && errno != EINTR)
-            break;
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+        if (!waitFor(POLLOUT, static_cast<int>(left)))
             break;
     }
     return sent;

@@ -26,17 +26,22 @@ public:
     int32_t takeCondition(Condition which) override;
     bool sendBreak(int32_t milliseconds) override;
     int32_t close() override;
+    void interrupt() override;
 
     // Puts a freshly opened device into raw mode; false when it is no terminal.
     static bool makeRaw(int fd);
 
 private:
     bool setModemBit(int bit, bool on);
+    // Waits for the device (events) or an interrupt; false on timeout or interrupt.
+    bool waitFor(short events, int timeoutMs);
     // Reads the driver's error counters; false when the driver has none.
     bool readCounters(int32_t counts[5]);
 
     int m_fd;
     termios m_original;
+    // A pipe whose read end every wait watches too; interrupt() writes to it.
+    int m_wake[2] = {-1, -1};
     // Counter values seen by the last query of each condition.
     int32_t m_seen[5] = {0, 0, 0, 0, 0};
     std::mutex m_counterLock;

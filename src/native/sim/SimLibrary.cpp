@@ -595,7 +595,8 @@ int32_t tspSimTakeOutput(const char* name, uint8_t* buffer, int32_t max) {
     if (!p || max <= 0)
         return 0;
     const int32_t n = std::min<int32_t>(max, static_cast<int32_t>(p->output.size()));
-    std::memcpy(buffer, p->output.data(), static_cast<size_t>(n));
+    if (n > 0)
+        std::memcpy(buffer, p->output.data(), static_cast<size_t>(n));
     p->output.erase(p->output.begin(), p->output.begin() + n);
     return n;
 }

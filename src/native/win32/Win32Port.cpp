@@ -217,6 +217,11 @@ bool Win32Port::sendBreak(int32_t milliseconds) {
     return ClearCommBreak(m_handle) != 0;
 }
 
+void Win32Port::interrupt() {
+    // A read or write waiting for its timeout ends at once; the closing port reports it as failed.
+    CancelIoEx(m_handle, nullptr);
+}
+
 int32_t Win32Port::close() {
     if (m_handle == INVALID_HANDLE_VALUE)
         return TSP_ERR_NOT_OPEN;

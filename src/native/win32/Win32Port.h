@@ -29,6 +29,7 @@ public:
     int32_t takeCondition(Condition which) override;
     bool sendBreak(int32_t milliseconds) override;
     int32_t close() override;
+    void interrupt() override;
 
 private:
     // ClearCommError clears every flag at once; each one is kept until its own query takes it.
