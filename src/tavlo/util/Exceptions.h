@@ -8,8 +8,7 @@ namespace tavlo {
 // Base of the program's failures: a message text that the caller may log or show.
 class TavloException : public std::runtime_error {
 public:
-    explicit TavloException(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+    explicit TavloException(const QString& message) : std::runtime_error(message.toStdString()), m_message(message) {}
     const QString& message() const noexcept { return m_message; }
 
 private:

@@ -6,7 +6,9 @@ namespace tavlo::util {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\f'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\f';
+}
 
 // Splits the text into logical lines: continuation lines are joined, comment and blank lines dropped.
 QStringList logicalLines(const QString& text) {
@@ -78,10 +80,18 @@ QString unescape(const QString& text) {
         }
         c = text[++i];
         switch (c.unicode()) {
-        case 't': out += u'\t'; break;
-        case 'n': out += u'\n'; break;
-        case 'r': out += u'\r'; break;
-        case 'f': out += u'\f'; break;
+        case 't':
+            out += u'\t';
+            break;
+        case 'n':
+            out += u'\n';
+            break;
+        case 'r':
+            out += u'\r';
+            break;
+        case 'f':
+            out += u'\f';
+            break;
         case 'u': {
             int value = 0;
             bool ok = i + 4 < text.size();
@@ -98,7 +108,9 @@ QString unescape(const QString& text) {
             }
             break;
         }
-        default: out += c; break;
+        default:
+            out += c;
+            break;
         }
     }
     return out;
@@ -153,11 +165,21 @@ QString PropertiesCodec::escape(const QString& text, bool isKey, Encoding encodi
         case ' ':
             out += (isKey || i == 0) ? QStringLiteral("\\ ") : QStringLiteral(" ");
             break;
-        case '\t': out += QStringLiteral("\\t"); break;
-        case '\n': out += QStringLiteral("\\n"); break;
-        case '\r': out += QStringLiteral("\\r"); break;
-        case '\f': out += QStringLiteral("\\f"); break;
-        case '\\': out += QStringLiteral("\\\\"); break;
+        case '\t':
+            out += QStringLiteral("\\t");
+            break;
+        case '\n':
+            out += QStringLiteral("\\n");
+            break;
+        case '\r':
+            out += QStringLiteral("\\r");
+            break;
+        case '\f':
+            out += QStringLiteral("\\f");
+            break;
+        case '\\':
+            out += QStringLiteral("\\\\");
+            break;
         case '=':
         case ':':
         case '#':

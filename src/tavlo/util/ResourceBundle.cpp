@@ -27,7 +27,8 @@ const ResourceBundle& ResourceBundle::getBundle(const QString& name) {
     QMutexLocker lock(&mutex);
     auto it = bundles.find(name);
     if (it == bundles.end()) {
-        auto bundle = std::make_unique<ResourceBundle>(fromFile(name, QStringLiteral(":/tables/%1.properties").arg(name)));
+        auto bundle =
+            std::make_unique<ResourceBundle>(fromFile(name, QStringLiteral(":/tables/%1.properties").arg(name)));
         it = bundles.emplace(name, std::move(bundle)).first;
     }
     return *it->second;
@@ -36,8 +37,8 @@ const ResourceBundle& ResourceBundle::getBundle(const QString& name) {
 QString ResourceBundle::getString(const QString& key) const {
     const auto it = m_texts.constFind(key);
     if (it == m_texts.constEnd())
-        throw MissingResourceException(
-            QStringLiteral("Can't find resource for bundle %1, key %2").arg(m_name, key), m_name, key);
+        throw MissingResourceException(QStringLiteral("Can't find resource for bundle %1, key %2").arg(m_name, key),
+                                       m_name, key);
     return *it;
 }
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "tavlo/util/Exceptions.h"
+
+namespace serial {
+
+// A failure of a port operation: the port cannot be opened, a line or buffer query failed, a read or write
+// did not go through, or the platform lacks the operation.
+class SerialIoError : public tavlo::TavloException {
+public:
+    using TavloException::TavloException;
+};
+
+} // namespace serial

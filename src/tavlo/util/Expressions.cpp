@@ -1,0 +1,12 @@
+#include "tavlo/util/Expressions.h"
+
+namespace tavlo::util {
+
+QRegularExpression compileExpression(const QString& text) {
+    // PCRE2 as built for Qt treats only LF as a line end; the verb makes CR one as well.
+    QRegularExpression expression(QStringLiteral("(*ANYCRLF)") + text);
+    expression.optimize();
+    return expression;
+}
+
+} // namespace tavlo::util

@@ -1,0 +1,76 @@
+#include "worker/RecordProcessor.h"
+
+#include "config/Config.h"
+#include "config/Instrument.h"
+#include "tavlo/util/Expressions.h"
+#include "worker/Extraction.h"
+
+namespace tavlo::worker {
+
+using H = config::ConfigHelper;
+
+namespace {
+
+const H::Instrument* instrumentOf(const config::Config& config) {
+    return config.getInstrument() ? config.getInstrument() : H::Instrument::getDefault();
+}
+
+std::optional<NumberFormatter> formatterFor(const config::Config& config) {
+    if (instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT)
+        return std::nullopt;
+    const bool rounding = config.roundingEnabled();
+    const bool math = config.mathOperationEnabled();
+    const H::RoundingMethod* method =
+        config.getRoundingMethod() ? config.getRoundingMethod() : H::RoundingMethod::getDefault();
+    return NumberFormatter(config, rounding ? config.getDecimalPlacesAsInt() : std::nullopt,
+                           rounding ? std::optional(method->getRoundingMode()) : std::nullopt,
+                           math ? config.getMathOperation() : nullptr,
+                           math ? std::optional(config.getMathOperandAsBigDecimal()) : std::nullopt);
+}
+
+} // namespace
+
+RecordProcessor::RecordProcessor(const config::Config& config)
+    : m_expression(util::compileExpression(config.getCustomRegEx().isEmpty() ? instrumentOf(config)->getPattern()
+                                                                             : config.getCustomRegEx())),
+      m_captureGroup(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT
+                         ? 1
+                         : instrumentOf(config)->getCaptureGroup()),
+      m_text(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT), m_editor(config), m_remover(config),
+      m_formatter(formatterFor(config)) {}
+
+QString RecordProcessor::extract(const QString& record) const {
+    return extractValue(m_expression, m_captureGroup, record);
+}
+
+QString RecordProcessor::process(const QString& record) {
+    return processValue(extract(record));
+}
+
+QString RecordProcessor::processValue(QString value) {
+    if (m_editor.numCharacters() > 0)
+        value = m_editor.edit(value);
+    value = m_remover.removeCharacters(value);
+    if (m_text)
+        return value;
+    value = deleteWhiteSpace(value);
+    if (value.isEmpty() || !m_formatter)
+        return value;
+    return m_formatter->format(value);
+}
+
+QString deleteWhiteSpace(const QString& value) {
+    qsizetype i = 0;
+    const auto isSpace = [](QChar c) { return c == u' ' || (c.unicode() >= 9 && c.unicode() <= 13); };
+    while (i < value.size() && !isSpace(value[i]))
+        ++i;
+    if (i == value.size())
+        return value; // the common case: nothing to delete, no copy
+    QString out = value.left(i);
+    for (; i < value.size(); ++i)
+        if (!isSpace(value[i]))
+            out += value[i];
+    return out;
+}
+
+} // namespace tavlo::worker

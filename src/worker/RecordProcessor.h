@@ -1,0 +1,51 @@
+#pragma once
+
+#include "config/ConfigHelper.h"
+#include "worker/Editor.h"
+#include "worker/NumberFormatter.h"
+#include "worker/Remover.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <optional>
+
+namespace tavlo::config {
+class Config;
+}
+
+namespace tavlo::worker {
+
+// Everything a run builds once to turn a raw record into the value to type: the compiled expression and its
+// value group, the editor, the characters to remove and, for numeric instruments, the number formatter.
+// Workers, the self-test and the command line all process records through this one class.
+class RecordProcessor {
+public:
+    explicit RecordProcessor(const config::Config& config);
+
+    // The expression in use: the custom one when set, else the instrument's.
+    const QRegularExpression& expression() const { return m_expression; }
+    bool isExpressionValid() const { return m_expression.isValid(); }
+    int captureGroup() const { return m_captureGroup; }
+    bool isText() const { return m_text; }
+
+    // The value group of the first match, before any editing (empty when nothing matches).
+    QString extract(const QString& record) const;
+    // The whole chain. Numbers: extract, edit, remove characters, delete white space, format.
+    // Text: extract with group 1, edit, remove characters. Throws the record's failure.
+    QString process(const QString& record);
+    // The chain after extraction, for a value already taken from the record.
+    QString processValue(QString value);
+
+private:
+    QRegularExpression m_expression;
+    int m_captureGroup;
+    bool m_text;
+    Editor m_editor;
+    Remover m_remover;
+    std::optional<NumberFormatter> m_formatter;
+};
+
+// Deletes every white-space character (space, tab, line feed, vertical tab, form feed, carriage return).
+QString deleteWhiteSpace(const QString& value);
+
+} // namespace tavlo::worker

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "worker/DataLine.h"
+
+#include <QString>
+
+namespace tavlo::worker {
+
+// How a worker (and the keyboard output) reports to the window. logEvent and logImportantEvent are called
+// from the worker and keyboard-output threads as well, so implementations must accept calls from any thread;
+// setConnectedInGUI and update are called on the window's thread only, update in record order.
+class WeightWorkerView {
+public:
+    virtual ~WeightWorkerView() = default;
+    virtual void logEvent(const QString& text) = 0;
+    virtual void logImportantEvent(const QString& text) = 0;
+    virtual void setConnectedInGUI(bool connected) = 0;
+    virtual void update(const DataLine& line) = 0;
+};
+
+} // namespace tavlo::worker
