@@ -518,7 +518,17 @@ SerialPortLocal::SerialPortLocal(const SerialConfig& config) {
         s.osName = SystemProperties::get(QStringLiteral("TSP_OSNAME"), property("os.name"));
     }
     m_config = config;
-    open();
+    try {
+        open();
+    } catch (...) {
+        // A constructor that throws leaves no object to close the port with: a port opened natively before
+        // configure failed would stay locked until the process ends.
+        try {
+            close();
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 SerialPortLocal::~SerialPortLocal() {

@@ -23,7 +23,8 @@ public:
 
     // Loads the native library if need be; the port stays closed with a configuration for the default device.
     SerialPortLocal();
-    // Opens the port at once; every failure of open passes to the caller.
+    // Opens the port at once; every failure of open passes to the caller, after closing a port that was
+    // opened before configuring it failed.
     explicit SerialPortLocal(const SerialConfig& config);
     ~SerialPortLocal() override;
     SerialPortLocal(const SerialPortLocal&) = delete;

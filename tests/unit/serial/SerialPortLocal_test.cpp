@@ -103,14 +103,26 @@ TEST_F(SerialPortLocalTest, IndexOnlyLibraryGetsIndexes) {
     EXPECT_THAT(simLog(), Not(HasSubstr("SerSetTimeoutTx")));
 }
 
-TEST_F(SerialPortLocalTest, UnsupportedRateFailsAfterTheNativeOpenAndLeavesThePortOpen) {
+TEST_F(SerialPortLocalTest, UnsupportedRateFailsAfterTheNativeOpen) {
     useSystem("Linux", "amd64");
     SerialConfig config = configFor("COM3");
     config.setBitRate(1000);
     std::unique_ptr<SerialPortLocal> port;
     EXPECT_EQ(ioFailure([&] { port = std::make_unique<SerialPortLocal>(config); }), "Unsupported Serial Port Bit Rate");
-    EXPECT_EQ(simLog(), "SerOpenPort(COM3)\n");
-    EXPECT_EQ(tspSimIsOpen("COM3"), 1);
+    // The failed constructor leaves no object behind, so it releases the port itself.
+    EXPECT_EQ(simLog(), "SerOpenPort(COM3)\nSerClosePort(0)\n");
+    EXPECT_EQ(tspSimIsOpen("COM3"), 0);
+
+    // open() on an existing object keeps the port open for its owner to close.
+    config.setBitRate(SerialConfig::BR_9600);
+    SerialPortLocal reusable(config);
+    reusable.close();
+    reusable.setConfig(config);
+    reusable.setBitRate(1000);
+    EXPECT_EQ(ioFailure([&] { reusable.open(); }), "Unsupported Serial Port Bit Rate");
+    EXPECT_TRUE(reusable.isOpen());
+    reusable.close();
+    EXPECT_EQ(tspSimIsOpen("COM3"), 0);
 }
 
 TEST_F(SerialPortLocalTest, ConfigureChecks) {
