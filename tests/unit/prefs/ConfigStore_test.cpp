@@ -53,14 +53,24 @@ TEST_F(ConfigStoreTest, AFreshInstallationGivesEveryDefaultAndTheFirstSaveWrites
     Config config;
     ASSERT_TRUE(store.loadConfig(config, kPorts));
 
-    const Config expected(QStringLiteral("COM1"), &H::Instrument::GENERIC, 7, 3, 0, 0, 13, &H::Connect::MANUAL,
-                          &H::KeyboardType::QUERTY, QStringLiteral("20"), &H::DecimalSeparator::DOT,
-                          &H::StartWith::NONE, &H::OutputTerminator::NONE, &H::OutputTerminator::NONE, QString(),
-                          &H::MathOperation::NONE, QString(), QString(), &H::RoundingMethod::HALF_UP, &H::Sound::NONE,
-                          false, false, true, false, &H::EditOperation::REMOVE, &H::EditPosition::FIRST, QString(),
-                          QString(), QString(), false, QString(), QString());
-    EXPECT_FALSE(config.hasChanged(expected));
+    EXPECT_EQ(config.getPort(), QStringLiteral("COM1"));
     EXPECT_EQ(config.getPrevPort(), QStringLiteral("COM1"));
+    EXPECT_EQ(config.getInstrument(), &H::Instrument::GENERIC);
+    EXPECT_EQ(config.getBitRate(), 7);
+    EXPECT_EQ(config.getDataBits(), 3);
+    EXPECT_EQ(config.getStopBits(), 0);
+    EXPECT_EQ(config.getParity(), 0);
+    EXPECT_EQ(config.getInputTerminator(), 13);
+    EXPECT_EQ(config.getDelay(), QStringLiteral("20"));
+    EXPECT_EQ(config.getConnect(), &H::Connect::MANUAL);
+    EXPECT_EQ(config.getKeyboardType(), &H::KeyboardType::QUERTY);
+    EXPECT_EQ(config.getRoundingMethod(), &H::RoundingMethod::HALF_UP);
+    EXPECT_FALSE(config.minimizeToTray);
+    EXPECT_FALSE(config.notifyWhenMinimizedToTray);
+    EXPECT_TRUE(config.checkForUpdates);
+    EXPECT_FALSE(config.abortAutoStartWhenPrevPortNotAvailable);
+    EXPECT_FALSE(config.ignoreDuplicates);
+    EXPECT_TRUE(config.getEveryXValues().isEmpty() && config.getCustomRegEx().isEmpty());
 
     store.saveConfig(config);
     auto reread = openRoot();

@@ -203,4 +203,17 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"trailing_element", "<preferences><root type=\"user\"/></preferences><extra/>", "well-formed"}),
     [](const auto& info) { return std::string(info.param.label); });
 
+TEST(PreferencesXmlDocumentTest, FindsANodeByItsAbsolutePath) {
+    QBuffer buffer;
+    buffer.setData("<preferences><root type=\"system\"><node name=\"com\"><node name=\"corvane\"><node "
+                   "name=\"Tavlo\"/></node></node></root></preferences>");
+    buffer.open(QIODevice::ReadOnly);
+    const PreferencesXml::Document document = PreferencesXml::read(buffer);
+    EXPECT_TRUE(document.systemRoot);
+    ASSERT_NE(document.find(kNode), nullptr);
+    EXPECT_EQ(document.find(kNode)->name, QStringLiteral("Tavlo"));
+    EXPECT_EQ(document.find(QStringLiteral("/com/corvane/Other")), nullptr);
+    EXPECT_EQ(document.find(QStringLiteral("/")), &document.root);
+}
+
 } // namespace

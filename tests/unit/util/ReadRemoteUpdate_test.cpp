@@ -97,6 +97,18 @@ INSTANTIATE_TEST_SUITE_P(
                       Document{"empty_document", "", "en", "", "", false}),
     [](const auto& info) { return std::string(info.param.label); });
 
+TEST_F(ReadRemoteUpdateTest, DerivesTheTagsFromTheEdition) {
+    m_server.serve("<version2_qx_en>2019.0.0.0</version2_qx_en><date_qx_en>20190101</date_qx_en>");
+    const ReadRemoteUpdate qx = fetch(QStringLiteral("en"), QStringLiteral("QX"));
+    EXPECT_EQ(qx.getVersionTag(), QStringLiteral("version2_qx"));
+    EXPECT_EQ(qx.getDateTag(), QStringLiteral("date_qx"));
+    EXPECT_EQ(qx.findXML(qx.getDateTag(), QStringLiteral("en")), QStringLiteral("20190101"));
+    const ReadRemoteUpdate standard = fetch(QStringLiteral("en"));
+    EXPECT_EQ(standard.getVersionTag(), QStringLiteral("version2"));
+    EXPECT_EQ(standard.getDateTag(), QStringLiteral("date"));
+    EXPECT_EQ(standard.getRemoteVersion(), QString());
+}
+
 TEST_F(ReadRemoteUpdateTest, AServerThatNeverAnswersEndsInATimeout) {
     m_server.setMode(LocalHttpServer::Mode::NeverAnswer);
     try {
