@@ -1,4 +1,5 @@
 #include "serial/ListPortsCommand.h"
+#include "tavlo/util/CommandLine.h"
 #include "tavlo/util/ProgramProperties.h"
 #include "tavlo/util/SystemProperties.h"
 #include "worker/SelfTest.h"
@@ -6,24 +7,38 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+using tavlo::util::CommandLine;
 using tavlo::util::SystemProperties;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    tavlo::util::setProgramProperties();
-    const QStringList arguments = SystemProperties::applyCommandLine(app.arguments().mid(1));
     QTextStream out(stdout);
     QTextStream err(stderr);
+    QString error;
+    const auto commandLine = CommandLine::parse(app.arguments().mid(1), &error);
+    if (!commandLine) {
+        err << "tavlo: " << error << '\n' << CommandLine::usage();
+        return 1;
+    }
+    tavlo::util::setProgramProperties();
+    commandLine->applyProperties();
 
-    if (arguments.contains(QLatin1String("--version"))) {
+    switch (commandLine->mode) {
+    case CommandLine::Mode::Version:
         out << SystemProperties::get(QStringLiteral("VERSION"), QString()) << '\n';
         return 0;
-    }
-    if (arguments.contains(QLatin1String("--self-test")))
+    case CommandLine::Mode::Help:
+        out << CommandLine::usage();
+        return 0;
+    case CommandLine::Mode::SelfTest:
         return tavlo::worker::runSelfTest(out) == 0 ? 0 : 1;
-    if (arguments.contains(QLatin1String("--list-ports")))
+    case CommandLine::Mode::ListPorts:
         return serial::listPortsCommand(out, err);
-
-    err << "usage: tavlo [-DNAME=value ...] [--self-test | --version | --list-ports]\n";
-    return 2;
+    case CommandLine::Mode::Window:
+    case CommandLine::Mode::Headless:
+        break;
+    }
+    err << "tavlo: this build has no window and no headless acquisition yet; use --self-test, --list-ports, "
+           "--version or --help\n";
+    return 1;
 }

@@ -74,22 +74,4 @@ void SystemProperties::remove(const QString& name) {
     table().remove(name);
 }
 
-QStringList SystemProperties::applyCommandLine(const QStringList& arguments) {
-    QStringList rest;
-    bool options = true;
-    for (const QString& argument : arguments) {
-        if (options && argument.startsWith(QLatin1String("-D")) && argument.size() > 2) {
-            const qsizetype eq = argument.indexOf(QLatin1Char('='));
-            if (eq < 0)
-                set(argument.mid(2), QString());
-            else
-                set(argument.mid(2, eq - 2), argument.mid(eq + 1));
-            continue;
-        }
-        options = false;
-        rest.append(argument);
-    }
-    return rest;
-}
-
 } // namespace tavlo::util

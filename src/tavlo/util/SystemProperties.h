@@ -17,10 +17,6 @@ public:
     static void set(const QString& name, const QString& value);
     static void remove(const QString& name);
 
-    // Takes the leading "-DNAME=value" options of a command line into the table and returns
-    // the remaining arguments (the program name excluded).
-    static QStringList applyCommandLine(const QStringList& arguments);
-
 private:
     static QHash<QString, QString>& table();
     static QMutex& mutex();

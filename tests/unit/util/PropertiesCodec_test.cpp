@@ -77,17 +77,14 @@ TEST(ResourceBundle, TablesAreUtf8) {
     EXPECT_EQ(bundle.getString("unit"), QString("12 ") + QChar(0xB0) + "C");
 }
 
-TEST(SystemProperties, CommandLineOptionsBeforeThePort) {
+TEST(SystemProperties, SeededWithThePlatformAndWritable) {
     using tavlo::util::SystemProperties;
-    const QStringList rest =
-        SystemProperties::applyCommandLine({"-DSERIAL_PORT_LIST=COM7;COM3;", "-DEDITION=QX", "COM7", "-DLATE=1"});
-    EXPECT_EQ(rest, QStringList({"COM7", "-DLATE=1"}));
-    EXPECT_EQ(SystemProperties::get("SERIAL_PORT_LIST"), "COM7;COM3;");
-    EXPECT_EQ(SystemProperties::get("EDITION"), "QX");
-    EXPECT_FALSE(SystemProperties::get("LATE").has_value());
     EXPECT_TRUE(SystemProperties::get("os.name").has_value());
-    SystemProperties::remove("EDITION");
-    SystemProperties::remove("SERIAL_PORT_LIST");
+    EXPECT_TRUE(SystemProperties::get("user.home").has_value());
+    SystemProperties::set("tavlo.test", "1");
+    EXPECT_EQ(SystemProperties::get("tavlo.test", "x"), "1");
+    SystemProperties::remove("tavlo.test");
+    EXPECT_EQ(SystemProperties::get("tavlo.test", "x"), "x");
 }
 
 } // namespace

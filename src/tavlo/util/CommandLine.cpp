@@ -1,0 +1,133 @@
+#include "tavlo/util/CommandLine.h"
+
+#include "tavlo/util/SystemProperties.h"
+
+namespace tavlo::util {
+
+namespace {
+
+std::optional<int> positiveNumber(const QString& text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || text.trimmed() != text || text.startsWith(u'+'))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QString* error) {
+    CommandLine cl;
+    const auto fail = [&](const QString& text) -> std::optional<CommandLine> {
+        if (error)
+            *error = text;
+        return std::nullopt;
+    };
+    bool modeGiven = false;
+    const auto setMode = [&](Mode mode) {
+        // --headless combines with nothing else that picks a mode; the informational modes win over it.
+        if (!modeGiven || cl.mode == Mode::Headless || mode != Mode::Headless)
+            cl.mode = mode;
+        modeGiven = true;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (!argument.startsWith(u'-') || argument == QLatin1String("-")) {
+            if (cl.port)
+                return fail(QStringLiteral("only one port may be given (\"%1\" and \"%2\")").arg(*cl.port, argument));
+            cl.port = argument;
+            continue;
+        }
+        if (argument.startsWith(QLatin1String("-D"))) {
+            const qsizetype eq = argument.indexOf(u'=');
+            const QString name = eq < 0 ? argument.mid(2) : argument.mid(2, eq - 2);
+            if (name.isEmpty())
+                return fail(QStringLiteral("-D needs a property name, as in -DNAME=value"));
+            cl.properties.append({name, eq < 0 ? QString() : argument.mid(eq + 1)});
+            continue;
+        }
+        QString name = argument;
+        std::optional<QString> inlineValue;
+        if (const qsizetype eq = argument.indexOf(u'='); eq > 0) {
+            name = argument.left(eq);
+            inlineValue = argument.mid(eq + 1);
+        }
+        const auto value = [&]() -> std::optional<QString> {
+            if (inlineValue)
+                return inlineValue;
+            if (i + 1 < arguments.size())
+                return arguments[++i];
+            return std::nullopt;
+        };
+        const auto flag = [&](Mode mode) -> bool {
+            if (inlineValue)
+                return false;
+            setMode(mode);
+            return true;
+        };
+        if (name == QLatin1String("--headless")) {
+            if (!flag(Mode::Headless))
+                return fail(QStringLiteral("--headless takes no value"));
+        } else if (name == QLatin1String("--list-ports")) {
+            if (!flag(Mode::ListPorts))
+                return fail(QStringLiteral("--list-ports takes no value"));
+        } else if (name == QLatin1String("--self-test")) {
+            if (!flag(Mode::SelfTest))
+                return fail(QStringLiteral("--self-test takes no value"));
+        } else if (name == QLatin1String("--version")) {
+            if (!flag(Mode::Version))
+                return fail(QStringLiteral("--version takes no value"));
+        } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            if (!flag(Mode::Help))
+                return fail(QStringLiteral("--help takes no value"));
+        } else if (name == QLatin1String("--settings")) {
+            const auto v = value();
+            if (!v || v->isEmpty())
+                return fail(QStringLiteral("--settings needs a file name"));
+            cl.settingsFile = *v;
+        } else if (name == QLatin1String("--output")) {
+            const auto v = value();
+            if (v == QLatin1String("keyboard"))
+                cl.output = Output::Keyboard;
+            else if (v == QLatin1String("print"))
+                cl.output = Output::Print;
+            else
+                return fail(QStringLiteral("--output takes \"keyboard\" or \"print\""));
+        } else if (name == QLatin1String("--count") || name == QLatin1String("--poll")) {
+            const auto v = value();
+            const auto n = v ? positiveNumber(*v) : std::nullopt;
+            if (!n)
+                return fail(QStringLiteral("%1 needs a whole number of 1 or more").arg(name));
+            (name == QLatin1String("--count") ? cl.count : cl.pollMs) = n;
+        } else {
+            return fail(QStringLiteral("unknown option %1").arg(name));
+        }
+    }
+    const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print;
+    if (headlessOnly && cl.mode == Mode::Window)
+        return fail(QStringLiteral("--settings, --output, --count and --poll need --headless"));
+    return cl;
+}
+
+void CommandLine::applyProperties() const {
+    for (const auto& [name, value] : properties)
+        SystemProperties::set(name, value);
+}
+
+QString CommandLine::usage() {
+    return QStringLiteral(
+        "usage: tavlo [options] [PORT]\n"
+        "  (no option)           open the window\n"
+        "  --headless            run without a window; the event log goes to standard error\n"
+        "  --settings FILE       with --headless: take the settings from an export file (read only)\n"
+        "  --output keyboard|print  type the values (default) or print what would be typed\n"
+        "  --count N             with --headless: end after N records\n"
+        "  --poll MS             with --headless: send the instrument's request text every MS milliseconds\n"
+        "  --list-ports          list the serial ports and exit\n"
+        "  --self-test           check every instrument profile's sample records and exit\n"
+        "  --version             print the version and exit\n"
+        "  --help                print this text and exit\n"
+        "  -DNAME=value          set a process property (EDITION, SERIAL_PORT_LIST, TSP_LIBRARY_PATH, ...)\n");
+}
+
+} // namespace tavlo::util

@@ -1,0 +1,72 @@
+#include "tavlo/util/CommandLine.h"
+#include "tavlo/util/SystemProperties.h"
+
+#include <gtest/gtest.h>
+
+using tavlo::util::CommandLine;
+
+namespace {
+
+CommandLine parsed(const QStringList& args) {
+    QString error;
+    const auto cl = CommandLine::parse(args, &error);
+    EXPECT_TRUE(cl.has_value()) << error.toStdString();
+    return cl.value_or(CommandLine{});
+}
+
+QString refused(const QStringList& args) {
+    QString error;
+    EXPECT_FALSE(CommandLine::parse(args, &error).has_value()) << args.join(' ').toStdString();
+    return error;
+}
+
+TEST(CommandLine, OptionsWithSeparateOrInlineValuesAndThePort) {
+    const CommandLine a = parsed({"--headless", "--settings", "s.xml", "--output=print", "--count", "3", "COM7"});
+    EXPECT_EQ(a.mode, CommandLine::Mode::Headless);
+    EXPECT_EQ(a.settingsFile, "s.xml");
+    EXPECT_EQ(a.output, CommandLine::Output::Print);
+    EXPECT_EQ(a.count, 3);
+    EXPECT_EQ(a.port, "COM7");
+    const CommandLine b = parsed({"/dev/ttyUSB0", "--headless", "--poll=500", "--settings=x.xml"});
+    EXPECT_EQ(b.port, "/dev/ttyUSB0");
+    EXPECT_EQ(b.pollMs, 500);
+    EXPECT_EQ(b.settingsFile, "x.xml");
+    EXPECT_EQ(parsed({}).mode, CommandLine::Mode::Window);
+    EXPECT_FALSE(parsed({}).port.has_value());
+    EXPECT_EQ(parsed({"COM3"}).port, "COM3");
+}
+
+TEST(CommandLine, PropertiesAnywhere) {
+    const CommandLine cl = parsed({"-DSERIAL_PORT_LIST=COM7;COM3;", "--list-ports", "-DEDITION=QX", "-DEMPTY"});
+    EXPECT_EQ(cl.mode, CommandLine::Mode::ListPorts);
+    ASSERT_EQ(cl.properties.size(), 3);
+    EXPECT_EQ(cl.properties[0].second, "COM7;COM3;");
+    cl.applyProperties();
+    EXPECT_EQ(tavlo::util::SystemProperties::get("EDITION"), "QX");
+    EXPECT_EQ(tavlo::util::SystemProperties::get("EMPTY"), "");
+    for (const char* name : {"EDITION", "EMPTY", "SERIAL_PORT_LIST"})
+        tavlo::util::SystemProperties::remove(name);
+}
+
+TEST(CommandLine, InformationalModesWinOverHeadless) {
+    EXPECT_EQ(parsed({"--headless", "--version"}).mode, CommandLine::Mode::Version);
+    EXPECT_EQ(parsed({"--self-test", "--headless"}).mode, CommandLine::Mode::SelfTest);
+    EXPECT_EQ(parsed({"--help"}).mode, CommandLine::Mode::Help);
+}
+
+TEST(CommandLine, UsageErrors) {
+    EXPECT_FALSE(refused({"--count", "0", "--headless"}).isEmpty());
+    refused({"--headless", "--count", "-2"});
+    refused({"--headless", "--count", "x"});
+    refused({"--headless", "--count"});
+    refused({"--headless", "--poll", " 5"});
+    refused({"--headless", "--output", "screen"});
+    refused({"--headless", "--settings"});
+    refused({"--frobnicate"});
+    refused({"--headless=yes"});
+    refused({"-D=1"});
+    refused({"COM1", "COM2"});
+    EXPECT_TRUE(refused({"--count", "2"}).contains("--headless"));
+}
+
+} // namespace
