@@ -284,6 +284,20 @@ TEST_F(WeightWorkerSim, ConstructionFailuresLeaveThePortClosedAndTheWindowIdle) 
     stop(worker);
 }
 
+TEST_F(WeightWorkerSim, ABodyThatFailsAtItsSetUpIsReportedAndThePortClosed) {
+    Config c = settings();
+    c.setMathOperation(&H::MathOperation::MULTIPLY);
+    c.setMathOperand(QStringLiteral("abc"));
+    auto worker = start(c);
+    ASSERT_TRUE(processEventsUntil([&] { return view.disconnected(); }));
+    const auto failures = view.linesStartingWith(text("execution.exception"));
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_TRUE(failures[0].important);
+    EXPECT_GT(failures[0].text.size(), text("execution.exception").size()) << "the failure's message follows";
+    EXPECT_FALSE(view.texts().contains(text("stopped")));
+    EXPECT_EQ(tspSimIsOpen(kPort), 0);
+}
+
 // Barcode readers.
 
 TEST_F(WeightWorkerSim, BarcodeLinesKeepTheirSpacesAndUseFixedLineErrorTexts) {
