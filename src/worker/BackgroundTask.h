@@ -36,8 +36,10 @@ public:
 //     thread and sleep() (or any other interruptible wait of Interruption) to pause.
 //   - process(chunks) runs on the GUI thread with the published items in the order they were published,
 //     several at a time when they came faster than the GUI thread took them. Never after done().
-//   - done() runs exactly once on the GUI thread: after the body returned or threw, or as soon as the task is
-//     cancelled (the body may then still be returning). get() tells which of these happened.
+//   - done() runs exactly once on the GUI thread, after the body has returned or thrown, also when the task
+//     was cancelled (then once the body has left doInBackground), or at once for a task cancelled before its
+//     body started. get() tells which of these happened. Waiting for the body means that done() may release
+//     what the body uses (close its port) without racing with its last steps.
 //   - cancel(true) sets the cancelled flag and interrupts the body's thread: sleep() returns false at once and
 //     every Interruption::Hook of that thread runs. cancel(false) only sets the flag; the body polls
 //     isCancelled(). Items published before the cancellation still reach process(); later ones are dropped.
@@ -82,18 +84,23 @@ public:
     }
 
     // Requests cancellation; with mayInterruptIfRunning the body's thread is interrupted as well. Returns
-    // false when the task had already ended or been cancelled. done() follows on the GUI thread.
+    // false when the task had already ended or been cancelled. done() follows on the GUI thread once the
+    // body has left doInBackground.
     bool cancel(bool mayInterruptIfRunning) {
+        bool postDone = false;
         {
             std::lock_guard lock(m_mutex);
             if (m_state == State::Finished || m_state == State::Cancelled)
                 return false;
             m_state = State::Cancelled;
             m_changed.notify_all();
+            // A running body posts done() itself when it has left doInBackground.
+            postDone = !m_bodyStarted;
         }
         if (mayInterruptIfRunning)
             m_interruption->interrupt();
-        postToGui([](BackgroundTask& task) { task.runDone(); });
+        if (postDone)
+            postToGui([](BackgroundTask& task) { task.runDone(); });
         return true;
     }
 
@@ -181,7 +188,6 @@ private:
             }
         }
         std::shared_ptr<BackgroundTask> self;
-        bool finished = false;
         {
             std::lock_guard lock(m_mutex);
             self = std::move(m_keepAlive);
@@ -190,15 +196,11 @@ private:
                 m_state = State::Finished;
                 m_result = std::move(result);
                 m_error = error;
-                finished = true;
             }
             m_changed.notify_all();
         }
         // The last reference of the thread goes to the GUI thread, so that the task is destroyed there.
-        if (finished)
-            postToGui([](BackgroundTask& task) { task.runDone(); }, std::move(self));
-        else
-            postToGui([](BackgroundTask&) {}, std::move(self));
+        postToGui([](BackgroundTask& task) { task.runDone(); }, std::move(self));
     }
 
     void deliver() {

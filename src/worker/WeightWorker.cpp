@@ -1,0 +1,261 @@
+#include "worker/WeightWorker.h"
+
+#include "config/ConfigHelper.h"
+#include "serial/SerialConfig.h"
+#include "serial/SerialIoError.h"
+#include "serial/SerialPortLocal.h"
+#include "tavlo/util/Exceptions.h"
+#include "tavlo/util/ResourceBundle.h"
+#include "worker/RecordProcessor.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <typeinfo>
+
+namespace tavlo::worker {
+
+using H = config::ConfigHelper;
+
+namespace {
+
+QString onOff(bool on) {
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+Instant now() {
+    return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
+}
+
+// The dynamic class name of a failure, without its namespace.
+QString className(const std::exception& failure) {
+    const char* mangled = typeid(failure).name();
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
+    std::free(demangled);
+    const qsizetype colon = name.lastIndexOf(QLatin1String("::"));
+    return colon >= 0 ? name.mid(colon + 2) : name;
+}
+
+QString messageOf(const std::exception& failure) {
+    if (const auto* own = dynamic_cast<const TavloException*>(&failure))
+        return own->message();
+    return QString::fromLocal8Bit(failure.what());
+}
+
+// How many of the dropped bytes the overflow report shows.
+constexpr qsizetype kOverflowShown = 64;
+
+} // namespace
+
+const util::ResourceBundle& WeightWorker::resourceBundle() {
+    static const util::ResourceBundle& bundle =
+        util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
+    return bundle;
+}
+
+QString WeightWorker::failureText(const std::exception& failure) {
+    return QStringLiteral("Error [WW]: ") + className(failure) + QStringLiteral(": ") + messageOf(failure);
+}
+
+serial::SerialConfig WeightWorker::portConfig(const config::Config& config) {
+    serial::SerialConfig portConfig(config.getPort());
+    portConfig.setBitRate(config.getBitRate());
+    portConfig.setDataBits(config.getDataBits());
+    portConfig.setParity(config.getParity());
+    portConfig.setStopBits(config.getStopBits());
+    return portConfig;
+}
+
+std::unique_ptr<serial::SerialPortLocal> WeightWorker::openPort(const serial::SerialConfig& config) {
+    // Opening through the configuration constructor would leave the native port open when configuring it
+    // fails inside the constructor; a constructed object can always be closed again.
+    auto port = std::make_unique<serial::SerialPortLocal>();
+    port->setConfig(config);
+    try {
+        port->open();
+    } catch (...) {
+        try {
+            port->close();
+        } catch (...) {
+            // The open's failure is the one to report.
+        }
+        throw;
+    }
+    return port;
+}
+
+WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
+    : m_view(view), m_config(config::Config::copyConfig(config)) {
+    m_rawData.reserve(30);
+    if (m_config.getPort().isEmpty())
+        throw TavloException(resourceBundle().getString(QStringLiteral("null.port.error")));
+
+    serial::SerialPortLocal::addPortName(m_config.getPort());
+    m_sp = openPort(portConfig(m_config));
+    try {
+        m_view.setConnectedInGUI(true);
+        m_connectedShown = true;
+        m_sp->rxFlush();
+        m_view.logEvent(resourceBundle().format(QStringLiteral("port.opened"),
+                                                {m_sp->getPortName(), H::BitRates::getReadable(m_sp->getBitRate()),
+                                                 H::DataBits::getReadable(m_sp->getDataBits()),
+                                                 H::StopBits::getReadable(m_sp->getStopBits()),
+                                                 H::Parity::getReadable(m_sp->getParity())}));
+        setRunningLines(*m_sp);
+        const bool dsr = m_sp->sigDSR();
+        const bool cts = m_sp->sigCTS();
+        m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+    } catch (...) {
+        // Nothing runs yet: give the port back and the window its idle state, so that the next Start works.
+        try {
+            m_sp->close();
+        } catch (...) {
+        }
+        if (m_connectedShown)
+            m_view.setConnectedInGUI(false);
+        throw;
+    }
+}
+
+WeightWorker::~WeightWorker() = default;
+
+void WeightWorker::setRunningLines(serial::SerialPortLocal& port) {
+    port.setRTS(false);
+    port.setDTR(true);
+}
+
+QString WeightWorker::parityErrorText() const {
+    return resourceBundle().getString(QStringLiteral("parity.error"));
+}
+
+QString WeightWorker::framingErrorText() const {
+    return resourceBundle().getString(QStringLiteral("framing.error"));
+}
+
+int WeightWorker::doInBackground() {
+    RecordProcessor processor(m_config);
+    std::uniform_int_distribution<int> idleSleep(0, 4);
+    m_count = 0;
+    m_parityError = m_framingError = false;
+
+    // Cancellation is checked before every byte as well, so that Stop works under a continuous flood.
+    while (!isCancelled()) {
+        int byte;
+        try {
+            byte = m_sp->getByte();
+            if (byte >= 0)
+                receive(byte, processor);
+        } catch (const serial::SerialIoError& failure) {
+            if (!reopenAfterFailure(failure))
+                break;
+            continue;
+        }
+        if (byte < 0 && !sleep(idleSleep(m_generator)))
+            break;
+    }
+    return m_count;
+}
+
+void WeightWorker::receive(int byte, RecordProcessor& processor) {
+    if (m_rawData.size() >= kMaxRecordBytes) {
+        // A wrong terminator setting would otherwise let the buffer grow without end.
+        m_view.logImportantEvent(resourceBundle().format(
+            QStringLiteral("record.overflow"),
+            {QString::number(m_rawData.size()), DataLine::transformControlChars(m_rawData.left(kOverflowShown))}));
+        clearRecord();
+    }
+    m_rawData.append(QChar(static_cast<char16_t>(byte)));
+    if (m_sp->sigParityErr()) {
+        m_view.logImportantEvent(parityErrorText());
+        m_parityError = true;
+    }
+    if (m_sp->sigFrameErr()) {
+        m_view.logImportantEvent(framingErrorText());
+        m_framingError = true;
+    }
+    if (byte == m_config.getInputTerminator()) {
+        try {
+            processRecord(processor);
+        } catch (const std::exception& failure) {
+            m_view.logImportantEvent(failureText(failure));
+        }
+        clearRecord();
+    }
+}
+
+void WeightWorker::processRecord(RecordProcessor& processor) {
+    ++m_count;
+    const Instant instant = now();
+    const bool error = m_parityError || m_framingError;
+    QString value = processor.process(m_rawData);
+    publish(DataLine(m_rawData, std::move(value), m_count, instant, error));
+}
+
+void WeightWorker::clearRecord() {
+    m_rawData.clear();
+    m_parityError = m_framingError = false;
+}
+
+bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
+    const QString name = m_config.getPort();
+    m_view.logImportantEvent(resourceBundle().format(
+        QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)}));
+    try {
+        m_sp->close();
+    } catch (...) {
+        // The device is gone; its handle is released all the same.
+    }
+    clearRecord();
+    const serial::SerialConfig settings = portConfig(m_config);
+    for (;;) {
+        if (isCancelled())
+            return false;
+        try {
+            std::unique_ptr<serial::SerialPortLocal> port = openPort(settings);
+            try {
+                port->rxFlush();
+                setRunningLines(*port);
+                port->setTimeoutRx(0);
+            } catch (...) {
+                port->close();
+                throw;
+            }
+            m_sp = std::move(port);
+            m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
+            return true;
+        } catch (const TavloException&) {
+            // Not back yet; the next attempt follows.
+        }
+        if (!sleep(kReopenIntervalMs))
+            return false;
+    }
+}
+
+void WeightWorker::process(const QList<DataLine>& chunks) {
+    for (const DataLine& line : chunks)
+        m_view.update(line);
+}
+
+void WeightWorker::done() {
+    try {
+        get();
+    } catch (const CancellationException&) {
+        m_view.logEvent(resourceBundle().getString(QStringLiteral("stopped")));
+    } catch (const std::exception& failure) {
+        m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("execution.exception")) +
+                                 messageOf(failure));
+    }
+    if (!m_rawData.isEmpty())
+        m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("unsent.data")) + QStringLiteral(" ") +
+                                 DataLine::transformControlChars(m_rawData));
+    try {
+        m_sp->close();
+    } catch (const std::exception& failure) {
+        m_view.logImportantEvent(failureText(failure));
+    }
+    m_view.setConnectedInGUI(false);
+}
+
+} // namespace tavlo::worker

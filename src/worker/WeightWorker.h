@@ -1,0 +1,88 @@
+#pragma once
+
+#include "config/Config.h"
+#include "worker/BackgroundTask.h"
+#include "worker/DataLine.h"
+#include "worker/WeightWorkerView.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <random>
+
+namespace serial {
+class SerialConfig;
+class SerialIoError;
+class SerialPortLocal;
+} // namespace serial
+
+namespace tavlo::util {
+class ResourceBundle;
+}
+
+namespace tavlo::worker {
+
+class RecordProcessor;
+
+// One connection to an instrument: the constructor opens and prepares the port on the GUI thread, the body
+// reads it byte by byte, cuts the stream into records at the input terminator and hands each processed record
+// to the view; done() reports how the run ended and closes the port. The result is the number of records
+// framed. Create it with std::make_shared, start it with execute(), stop it with cancel(true).
+class WeightWorker : public BackgroundTask<int, DataLine> {
+public:
+    // A record buffer holds at most this many bytes; a record that would grow past it is dropped.
+    static constexpr qsizetype kMaxRecordBytes = 65536;
+    // Pause between attempts to reopen a port that failed while reading.
+    static constexpr int kReopenIntervalMs = 1000;
+
+    // Opens and prepares the port; throws when no port is configured or the port layer fails, and then leaves
+    // the port closed and the view disconnected. The worker keeps its own copy of the settings.
+    WeightWorker(WeightWorkerView& view, const config::Config& config);
+    ~WeightWorker() override;
+
+    // Opens a port with that configuration; a failure after the native open (configuring it) closes it again
+    // before the failure passes on, so that a failed open never leaves the port locked.
+    static std::unique_ptr<serial::SerialPortLocal> openPort(const serial::SerialConfig& config);
+    // The port configuration of a settings record: its port name, bit rate, data bits, parity and stop bits.
+    static serial::SerialConfig portConfig(const config::Config& config);
+    // "Error [WW]: " with the failure's class name (without namespace), ": " and its message.
+    static QString failureText(const std::exception& failure);
+    // The worker message table.
+    static const util::ResourceBundle& resourceBundle();
+
+    const config::Config& config() const { return m_config; }
+
+protected:
+    int doInBackground() override;
+    void process(const QList<DataLine>& chunks) override;
+    void done() override;
+
+    // The texts logged when the port reports a line error on a received byte.
+    virtual QString parityErrorText() const;
+    virtual QString framingErrorText() const;
+    // Puts the output lines into the state of a running worker (after open and after a reopen).
+    virtual void setRunningLines(serial::SerialPortLocal& port);
+
+    serial::SerialPortLocal& port() { return *m_sp; }
+    WeightWorkerView& view() { return m_view; }
+
+private:
+    void receive(int byte, RecordProcessor& processor);
+    void processRecord(RecordProcessor& processor);
+    void clearRecord();
+    // After a failing read: reports the loss once and reopens the port about once a second. False when the
+    // task was cancelled meanwhile.
+    bool reopenAfterFailure(const serial::SerialIoError& failure);
+
+    std::mt19937 m_generator;
+    WeightWorkerView& m_view;
+    std::unique_ptr<serial::SerialPortLocal> m_sp;
+    const config::Config m_config;
+    QString m_rawData;
+    int m_count = 0;
+    bool m_parityError = false;
+    bool m_framingError = false;
+    bool m_connectedShown = false;
+};
+
+} // namespace tavlo::worker
