@@ -25,7 +25,16 @@ KeyPlanner::KeyPlanner(xkb_keymap* keymap, xkb_layout_index_t layout)
     if (!m_control)
         m_control = keyFor(XKB_KEY_Control_R);
     m_alt = keyFor(XKB_KEY_Alt_L);
-    m_level3 = keyFor(XKB_KEY_ISO_Level3_Shift);
+    // The right Alt key where it is AltGr: a real key, unlike the LVL3 placeholder that also carries it.
+    const xkb_keycode_t rightAlt = xkb_keymap_key_by_name(m_keymap, "RALT");
+    const xkb_keysym_t* syms = nullptr;
+    if (rightAlt != XKB_KEYCODE_INVALID && xkb_keymap_num_layouts_for_key(m_keymap, rightAlt) > 0 &&
+        xkb_keymap_key_get_syms_by_level(m_keymap, rightAlt, layoutOf(rightAlt), 0, &syms) == 1 &&
+        syms[0] == XKB_KEY_ISO_Level3_Shift)
+        m_level3 = rightAlt;
+    else
+        m_level3 = keyFor(XKB_KEY_ISO_Level3_Shift);
+    m_space = keyFor(XKB_KEY_space);
 }
 
 KeyPlanner::~KeyPlanner() {
@@ -101,7 +110,21 @@ std::optional<std::u32string> KeyPlanner::produce(const KeyActions& actions) con
 }
 
 std::optional<std::vector<xkb_keycode_t>> KeyPlanner::chordFor(char32_t character) const {
-    const xkb_keysym_t keysym = xkb_utf32_to_keysym(character);
+    return findChord(xkb_utf32_to_keysym(character), character, false);
+}
+
+std::optional<std::vector<xkb_keycode_t>> KeyPlanner::deadChordFor(char32_t character) const {
+    if (!m_space)
+        return std::nullopt;
+    for (xkb_keysym_t dead = XKB_KEY_dead_grave; dead <= XKB_KEY_dead_diaeresis; ++dead)
+        if (KeySymbols::deadKeyAlone(dead) == character)
+            if (auto chord = findChord(dead, character, true))
+                return chord;
+    return std::nullopt;
+}
+
+std::optional<std::vector<xkb_keycode_t>> KeyPlanner::findChord(xkb_keysym_t keysym, char32_t character,
+                                                                bool spaceAfter) const {
     if (keysym == XKB_KEY_NoSymbol)
         return std::nullopt;
     std::vector<std::vector<xkb_keycode_t>> modifierSets{{}};
@@ -135,6 +158,10 @@ std::optional<std::vector<xkb_keycode_t>> KeyPlanner::chordFor(char32_t characte
             actions.push_back({key, false});
             for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
                 actions.push_back({*it, false});
+            if (spaceAfter) {
+                actions.push_back({m_space, true});
+                actions.push_back({m_space, false});
+            }
             if (produce(actions) == wanted) {
                 std::vector<xkb_keycode_t> chord = modifiers;
                 chord.push_back(key);

@@ -47,8 +47,13 @@ public:
     // The keys that type the character on their own: modifier keys first, the character's key last (press in
     // this order, release in reverse). Nullopt when the layout has no such key.
     std::optional<std::vector<xkb_keycode_t>> chordFor(char32_t character) const;
+    // For a character that only a dead key gives (the accent alone): the chord of that dead key, to be
+    // followed by a Space tap.
+    std::optional<std::vector<xkb_keycode_t>> deadChordFor(char32_t character) const;
+    xkb_keycode_t spaceKey() const { return m_space; }
 
 private:
+    std::optional<std::vector<xkb_keycode_t>> findChord(xkb_keysym_t keysym, char32_t character, bool spaceAfter) const;
     xkb_layout_index_t layoutOf(xkb_keycode_t key) const;
 
     xkb_keymap* m_keymap;
@@ -57,6 +62,7 @@ private:
     xkb_keycode_t m_control = 0;
     xkb_keycode_t m_alt = 0;
     xkb_keycode_t m_level3 = 0;
+    xkb_keycode_t m_space = 0;
 };
 
 } // namespace tavlo::platform::xkb

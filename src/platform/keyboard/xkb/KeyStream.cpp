@@ -37,7 +37,7 @@ void KeyStream::reset() {
     m_direct = false;
     m_directTyped = false;
     m_directCode = 0;
-    m_directKeys.clear();
+    m_directKeys = {};
     m_controlPending = false;
     m_controlDown = false;
     m_altGrDown = false;
@@ -112,25 +112,32 @@ void KeyStream::end() {
     releaseAll();
 }
 
-std::vector<xkb_keycode_t> KeyStream::pressCharacter(char32_t character) {
-    std::vector<xkb_keycode_t> keys;
+KeyStream::CharacterKeys KeyStream::pressCharacter(char32_t character) {
+    CharacterKeys held;
     if (const auto chord = m_planner->chordFor(character)) {
-        keys = *chord;
+        held.keys = *chord;
+    } else if (const auto dead = m_planner->deadChordFor(character)) {
+        held.keys = *dead;
+        held.spaceAfter = true;
     } else {
         const xkb_keysym_t keysym = xkb_utf32_to_keysym(character);
         const xkb_keycode_t spare = keysym == XKB_KEY_NoSymbol ? 0 : m_sink->spareKeyFor(keysym);
         if (!spare)
             throw KeyboardError("No key of the keyboard layout types the character " + describe(character));
-        keys.push_back(spare);
+        held.keys.push_back(spare);
     }
-    for (xkb_keycode_t key : keys)
+    for (xkb_keycode_t key : held.keys)
         send(key, true);
-    return keys;
+    return held;
 }
 
-void KeyStream::releaseKeys(const std::vector<xkb_keycode_t>& keys) {
-    for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+void KeyStream::releaseCharacter(const CharacterKeys& held) {
+    for (auto it = held.keys.rbegin(); it != held.keys.rend(); ++it)
         send(*it, false);
+    if (held.spaceAfter) {
+        send(m_planner->spaceKey(), true);
+        send(m_planner->spaceKey(), false);
+    }
 }
 
 void KeyStream::sendPendingControl() {
@@ -190,14 +197,14 @@ void KeyStream::release(int keyCode) {
             m_altCode = false;
             const char32_t c = m_character ? m_character : m_altValue;
             if (c != 0)
-                releaseKeys(pressCharacter(c));
+                releaseCharacter(pressCharacter(c));
         }
         return;
     }
     if (m_direct) {
         if (m_directTyped && keyCode == m_directCode) {
-            releaseKeys(m_directKeys);
-            m_directKeys.clear();
+            releaseCharacter(m_directKeys);
+            m_directKeys = {};
         }
         return;
     }

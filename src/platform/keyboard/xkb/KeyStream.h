@@ -51,9 +51,14 @@ public:
 private:
     void send(xkb_keycode_t keycode, bool press);
     void sendPendingControl();
+    // The keys held to type a character by itself; a dead key's accent needs a Space tap after them.
+    struct CharacterKeys {
+        std::vector<xkb_keycode_t> keys;
+        bool spaceAfter = false;
+    };
     // Presses the keys that type the character itself; KeyboardError when there are none.
-    std::vector<xkb_keycode_t> pressCharacter(char32_t character);
-    void releaseKeys(const std::vector<xkb_keycode_t>& keys);
+    CharacterKeys pressCharacter(char32_t character);
+    void releaseCharacter(const CharacterKeys& held);
     void reset();
 
     const KeyPlanner* m_planner;
@@ -62,7 +67,7 @@ private:
     bool m_direct = false;
     bool m_directTyped = false;
     int m_directCode = 0;
-    std::vector<xkb_keycode_t> m_directKeys;
+    CharacterKeys m_directKeys;
     bool m_controlPending = false;
     bool m_controlDown = false;
     bool m_altGrDown = false;
