@@ -199,7 +199,7 @@ void XTestKeyboard::unbindSpareKeys() {
 }
 
 void XTestKeyboard::keyPress(int keyCode) {
-    if (!m_inCharacter)
+    if (!m_inCharacter && m_stream->idle())
         followChanges();
     m_stream->press(keyCode);
 }

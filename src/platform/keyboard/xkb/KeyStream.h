@@ -44,6 +44,8 @@ public:
     void release(int keyCode);
     // Releases every key still held.
     void releaseAll();
+    // No key held and no chord or Alt code under way: the layout may be switched.
+    bool idle() const { return m_down.empty() && !m_altCode && !m_controlPending && !m_controlDown && !m_altGrDown; }
 
     // Whether this layout turns the sequence, typed key by key, into exactly the character.
     bool producesFaithfully(char32_t character, std::span<const int> sequence);
