@@ -116,7 +116,9 @@ XvfbSession::XvfbSession() {
         m_error = "Xvfb did not start";
         return;
     }
-    m_display = ":" + number.substr(0, number.find('\n'));
+    number.resize(number.find('\n'));
+    m_display.push_back(':');
+    m_display.append(number);
     m_ok = true;
 }
 
