@@ -60,7 +60,7 @@ xkb_keysym_t KeySymbols::forKeyCode(int code) {
         return XKB_KEY_KP_Add;
     case K::DIVIDE:
         return XKB_KEY_KP_Divide;
-    case K::DELETE:
+    case K::DEL:
         return XKB_KEY_Delete;
     case K::DEAD_GRAVE:
         return XKB_KEY_dead_grave;
