@@ -1,5 +1,7 @@
 // The key maps against the real XKB layout data: every character typed through the uinput translation and fed
 // into an independent libxkbcommon state with the standard compose table must come out as itself.
+#include "platform/Desktop.h"
+#include "platform/keyboard/uinput/UinputKeyboard.h"
 #include "platform/keyboard/uinput/UinputTranslator.h"
 #include "worker/Keybot.h"
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <unistd.h>
 
 using tavlo::platform::KeyboardDevice;
 using tavlo::platform::UinputTranslator;
@@ -199,6 +202,32 @@ TEST(UinputLayouts, AltGrChordSendsNoControl) {
     // 100 is the right Alt key, AltGr on the German layout; 16 the Q key.
     const std::vector<std::pair<int, bool>> expected{{100, true}, {16, true}, {16, false}, {100, false}};
     EXPECT_EQ(events, expected);
+}
+
+} // namespace
+
+namespace {
+
+TEST(KeyboardBackends, UnknownBackendNameIsRefused) {
+    setenv("TAVLO_KEYBOARD_BACKEND", "teletype", 1);
+    try {
+        tavlo::platform::createKeyboardDevice("QUERTY");
+        ADD_FAILURE() << "a backend that does not exist";
+    } catch (const tavlo::platform::KeyboardError& e) {
+        EXPECT_NE(std::string(e.what()).find("teletype"), std::string::npos) << e.what();
+    }
+    unsetenv("TAVLO_KEYBOARD_BACKEND");
+}
+
+TEST(KeyboardBackends, UinputWithoutDeviceNodeFailsClearly) {
+    if (access("/dev/uinput", F_OK) == 0)
+        GTEST_SKIP() << "this machine has /dev/uinput; creating a real keyboard is not a unit test";
+    try {
+        tavlo::platform::UinputKeyboard keyboard("QUERTY");
+        ADD_FAILURE() << "a uinput keyboard without /dev/uinput";
+    } catch (const tavlo::platform::KeyboardError& e) {
+        EXPECT_NE(std::string(e.what()).find("/dev/uinput"), std::string::npos) << e.what();
+    }
 }
 
 } // namespace
