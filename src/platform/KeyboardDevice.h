@@ -31,6 +31,8 @@ public:
         (void)sequence;
     }
     virtual void endCharacter() {}
+    // One value, with its start key and terminator, has been typed completely.
+    virtual void endValue() {}
 };
 
 } // namespace tavlo::platform

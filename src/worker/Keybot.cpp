@@ -143,6 +143,7 @@ void Keybot::run() {
         typeStart();
         typeString(value);
         typeEnd();
+        m_device->endValue();
         lock.lock();
     }
     m_run->finished = true;
