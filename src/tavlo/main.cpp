@@ -1,4 +1,5 @@
 #include "serial/ListPortsCommand.h"
+#include "tavlo/headless/HeadlessRunner.h"
 #include "tavlo/util/CommandLine.h"
 #include "tavlo/util/ProgramProperties.h"
 #include "tavlo/util/SystemProperties.h"
@@ -34,11 +35,11 @@ int main(int argc, char** argv) {
         return tavlo::worker::runSelfTest(out) == 0 ? 0 : 1;
     case CommandLine::Mode::ListPorts:
         return serial::listPortsCommand(out, err);
-    case CommandLine::Mode::Window:
     case CommandLine::Mode::Headless:
+        return tavlo::headless::HeadlessRunner(*commandLine).run();
+    case CommandLine::Mode::Window:
         break;
     }
-    err << "tavlo: this build has no window and no headless acquisition yet; use --self-test, --list-ports, "
-           "--version or --help\n";
+    err << "tavlo: this build has no window yet; use --headless (see --help)\n";
     return 1;
 }

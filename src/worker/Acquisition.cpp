@@ -133,15 +133,17 @@ bool Acquisition::isRunning() const {
     return m_worker && !m_worker->isDone();
 }
 
-void Acquisition::update(DataLine line) {
+bool Acquisition::update(DataLine line) {
     if (m_ignorer)
         m_ignorer->process(line);
     if (m_soundBot && line.hasValue())
         m_soundBot->beep();
     m_view.appendLog(logLine(line));
     m_view.setStatus(text("line.count") + QString::number(line.getCount()));
-    if (m_keybot)
-        Keybot::add(line.getProcessedData());
+    if (!m_keybot || !line.hasValue())
+        return false;
+    Keybot::add(line.getProcessedData());
+    return true;
 }
 
 bool Acquisition::sendRequest() {

@@ -45,8 +45,8 @@ public:
     bool isRunning() const;
 
     // The per-record steps, for the view's update(): duplicate filter, sound, the event-log line, the line
-    // count and the hand-over to the keyboard output.
-    void update(DataLine line);
+    // count and the hand-over to the keyboard output. True when a value went to the keyboard output.
+    bool update(DataLine line);
 
     // Sends the instrument's request text through the running worker; false when there is none to send.
     bool sendRequest();

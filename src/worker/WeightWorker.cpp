@@ -182,6 +182,7 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
             processRecord(processor);
         } catch (const std::exception& failure) {
             m_view.logImportantEvent(failureText(failure));
+            m_view.recordFailed(m_count);
         }
         clearRecord();
     }
