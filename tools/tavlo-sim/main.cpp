@@ -207,8 +207,11 @@ int main(int argc, char** argv) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
         }
     }
-    if (!g_stop)
-        std::this_thread::sleep_for(std::chrono::milliseconds(o.lingerMs));
+    // Tells a caller that everything was handed to the terminal.
+    std::printf("done %lld\n", sent);
+    std::fflush(stdout);
+    for (int waited = 0; !g_stop && waited < o.lingerMs; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!link.isEmpty())
         QFile::remove(link);
     ::close(slave);

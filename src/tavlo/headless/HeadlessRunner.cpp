@@ -37,7 +37,9 @@ QMutex& logMutex() {
     return mutex;
 }
 
-QString now() { return worker::logTimeStamp(QDateTime::currentDateTime()); }
+QString now() {
+    return worker::logTimeStamp(QDateTime::currentDateTime());
+}
 
 // Message boxes of code outside the window (the handshake warning) become log lines; nothing waits.
 class StderrMessages : public worker::MessageBoxSeam {
@@ -48,8 +50,7 @@ public:
 };
 
 // Runs a function on the GUI thread, after what is already queued there.
-template <typename F>
-void onGuiThread(F f) {
+template <typename F> void onGuiThread(F f) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(f), Qt::QueuedConnection);
 }
 
@@ -85,7 +86,9 @@ void HeadlessRunner::writeLogLine(const QString& time, const QString& style, con
     std::fflush(stderr);
 }
 
-void HeadlessRunner::logEvent(const QString& text) { writeLogLine(now(), QStringLiteral("regular"), text); }
+void HeadlessRunner::logEvent(const QString& text) {
+    writeLogLine(now(), QStringLiteral("regular"), text);
+}
 
 void HeadlessRunner::logImportantEvent(const QString& text) {
     writeLogLine(now(), QStringLiteral("important"), text);
@@ -176,8 +179,8 @@ void HeadlessRunner::finish(int status) {
 
 void HeadlessRunner::drainThenStop() {
     // The values already queued are typed, for at most three seconds.
-    const bool drained = !m_acquisition.keybot() ||
-                         (worker::Keybot::queuedCount() == 0 && m_valuesTyped.load() >= m_valuesQueued);
+    const bool drained =
+        !m_acquisition.keybot() || (worker::Keybot::queuedCount() == 0 && m_valuesTyped.load() >= m_valuesQueued);
     if (!drained && ++m_drainTicks < 150)
         return;
     m_drainTimer.stop();

@@ -6,13 +6,20 @@ namespace tavlo::headless {
 
 const char* PrintKeyboard::keyName(int keyCode) {
     switch (keyCode) {
-    case 10: return "<ENTER>";
-    case 9: return "<TAB>";
-    case 39: return "<RIGHT>";
-    case 40: return "<DOWN>";
-    case 127: return "<DELETE>";
-    case 106: return "<MULTIPLY>";
-    default: break;
+    case 10:
+        return "<ENTER>";
+    case 9:
+        return "<TAB>";
+    case 39:
+        return "<RIGHT>";
+    case 40:
+        return "<DOWN>";
+    case 127:
+        return "<DELETE>";
+    case 106:
+        return "<MULTIPLY>";
+    default:
+        break;
     }
     static const char* const functionKeys[] = {"<F1>", "<F2>", "<F3>", "<F4>",  "<F5>",  "<F6>",
                                                "<F7>", "<F8>", "<F9>", "<F10>", "<F11>", "<F12>"};
