@@ -46,7 +46,8 @@ inline bool readUntil(QProcess& p, QByteArray& buffer, const QByteArray& wanted,
 
 // With a count, tavlo ends by itself; without one, it is sent SIGTERM once the simulator has sent everything.
 inline HeadlessResult runHeadless(const QList<QPair<QString, QString>>& settings, const QStringList& simArgs,
-                                  std::optional<int> count, const QStringList& extraArgs = {}) {
+                                  std::optional<int> count, const QStringList& extraArgs = {},
+                                  const QList<QPair<QString, QString>>& environment = {}) {
     HeadlessResult result;
     QTemporaryDir dir;
     const QString settingsFile = dir.filePath("settings.xml");
@@ -66,6 +67,8 @@ inline HeadlessResult runHeadless(const QList<QPair<QString, QString>>& settings
     QProcess tavlo;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", dir.path());
+    for (const auto& [name, value] : environment)
+        env.insert(name, value);
     tavlo.setProcessEnvironment(env);
     QStringList args{"--headless", "--settings", settingsFile, "--output", "print"};
     if (count)
