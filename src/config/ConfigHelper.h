@@ -156,6 +156,7 @@ public:
         static const EditOperation* getDefault() { return &REMOVE; }
     };
 
+    enum class KeyMapType;
     // The first constant's stored name is QUERTY, as settings files carry it.
     class KeyboardType : public OptionType<KeyboardType> {
     public:
@@ -164,6 +165,7 @@ public:
         static std::span<const KeyboardType* const> constants();
         static const char* typeName() { return "ConfigHelper.KeyboardType"; }
         static const KeyboardType* getDefault() { return &QUERTY; }
+        static QHash<char32_t, QList<int>> getKeymap(const KeyboardType* keyboardType, KeyMapType keyMapType);
     };
 
     // Three presets for the input terminator; the record stores the character code itself.

@@ -1,12 +1,14 @@
 #include "tavlo/VudareDiVezFrame2.h"
 
+#include "platform/Desktop.h"
+#include "platform/KeyboardDevice.h"
+#include "platform/MidiSynth.h"
 #include "serial/NativeLibraryError.h"
 #include "serial/SerialPortLocal.h"
 #include "tavlo/EventLog.h"
 #include "tavlo/JLabelHtml.h"
 #include "tavlo/LinkRunner.h"
 #include "tavlo/TraySupport.h"
-#include "tavlo/WindowAcquisition.h"
 #include "tavlo/WindowDialogs.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
@@ -15,6 +17,7 @@
 #include "tavlo/util/ResourceBundle.h"
 #include "tavlo/util/SystemProperties.h"
 #include "tavlo/util/UpdateWorker.h"
+#include "worker/WeightWorker.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -87,7 +90,13 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
         m_ownStore = std::make_unique<prefs::ConfigStore>();
         m_store = m_ownStore.get();
     }
-    m_acquisition = std::make_unique<WindowAcquisition>(*this);
+    auto keyboards = options.keyboards;
+    if (!keyboards)
+        keyboards = [](const QString& type) { return platform::createKeyboardDevice(type.toStdString()); };
+    auto synths = options.synths;
+    if (!synths)
+        synths = [] { return platform::createMidiSynth(); };
+    m_acquisition = std::make_unique<worker::Acquisition>(*this, std::move(keyboards), std::move(synths));
 
     listPortsAtStart(commandLinePort); // 3
     loadConfigAtStart();               // 4
@@ -108,8 +117,7 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
 
 VudareDiVezFrame2::~VudareDiVezFrame2() {
     m_closing = true;
-    if (m_acquisition)
-        m_acquisition->shutdown();
+    shutdownAcquisition();
     if (m_stopUpdateCheck)
         m_stopUpdateCheck();
     if (worker::MessageBoxSeam* installed = &worker::MessageBoxSeam::installed(); installed == m_dialogs)
@@ -120,10 +128,7 @@ QString VudareDiVezFrame2::text(const char* key) const {
     return m_resourceBundle.getString(QLatin1String(key));
 }
 
-void VudareDiVezFrame2::showMessage(const QString& title, const QString& message, int icon) {
-    const auto kind = icon == 0   ? WindowDialogs::Icon::Information
-                      : icon == 1 ? WindowDialogs::Icon::Warning
-                                  : WindowDialogs::Icon::Error;
+void VudareDiVezFrame2::showMessage(const QString& title, const QString& message, worker::MessageBoxSeam::Icon kind) {
     const bool wasOpen = m_boxOpen;
     m_boxOpen = true;
     m_dialogs->showMessage(title, message, kind);
@@ -134,7 +139,7 @@ void VudareDiVezFrame2::showFieldError(const QString& key) {
     // A check that runs while a box is open (the focus moved to the box) must not open a second one.
     if (m_boxOpen)
         return;
-    showMessage(text("error"), m_resourceBundle.getString(key), 2);
+    showMessage(text("error"), m_resourceBundle.getString(key), worker::MessageBoxSeam::Icon::Error);
 }
 
 void VudareDiVezFrame2::listPortsAtStart(const std::optional<QString>& commandLinePort) {
@@ -171,11 +176,14 @@ bool VudareDiVezFrame2::loadConfig() {
 void VudareDiVezFrame2::loadConfigAtStart() {
     try {
         if (!loadConfig())
-            showMessage(text("error.while.loading.settings"), text("invalid.setting.replaced"), 2);
+            showMessage(text("error.while.loading.settings"), text("invalid.setting.replaced"),
+                        worker::MessageBoxSeam::Icon::Error);
     } catch (const prefs::AccessDeniedException&) {
-        showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"), 2);
+        showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"),
+                    worker::MessageBoxSeam::Icon::Error);
     } catch (const prefs::BackingStoreException&) {
-        showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"), 2);
+        showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"),
+                    worker::MessageBoxSeam::Icon::Error);
     }
 }
 
@@ -278,10 +286,23 @@ void VudareDiVezFrame2::thisWindowClosed() {
     exitProgram(0);
 }
 
+// Stops the run and waits for its worker, whose completion (it closes the port and reports the idle state)
+// must reach this window while it still exists.
+void VudareDiVezFrame2::shutdownAcquisition() {
+    if (!m_acquisition)
+        return;
+    const std::shared_ptr<worker::WeightWorker> running = m_acquisition->worker();
+    m_acquisition->stop();
+    if (running) {
+        running->waitForBody();
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
 void VudareDiVezFrame2::exitProgram(int status) {
     m_closing = true;
     // Every thread the window started ends before the process does.
-    m_acquisition->shutdown();
+    shutdownAcquisition();
     if (m_stopUpdateCheck)
         m_stopUpdateCheck();
     LinkRunner::waitForAll();

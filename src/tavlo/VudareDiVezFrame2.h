@@ -3,7 +3,8 @@
 #include "config/Config.h"
 #include "tavlo/FieldChecker.h"
 #include "tavlo/util/UpdateWorkerView.h"
-#include "worker/WeightWorkerView.h"
+#include "worker/Acquisition.h"
+#include "worker/AcquisitionView.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -38,7 +39,6 @@ class EventLog;
 class JLabelHtml;
 class TraySupport;
 class WindowDialogs;
-class WindowAcquisition;
 
 // A start-up failure after which the program cannot go on: the message to show and the exit status.
 struct FatalStartupError {
@@ -51,17 +51,19 @@ struct FatalStartupError {
 // autosave when a settings tab is left, the tray, and the end of the program on closing. The class is split
 // by concern into VudareDiVezFrame2*.cpp files: construction, tabs, handlers, event log and acquisition.
 class VudareDiVezFrame2 : public QMainWindow,
-                          public worker::WeightWorkerView,
+                          public worker::AcquisitionView,
                           public util::UpdateWorkerView,
                           public FieldChecker::Host {
     Q_OBJECT
 public:
     // What tests and the entry point may replace; left empty, the window uses the real parts.
     struct Options {
-        WindowDialogs* dialogs = nullptr;    // message boxes and file choices (not owned)
-        prefs::ConfigStore* store = nullptr; // the settings store (not owned)
-        std::function<int()> updateDraw;     // the draw from 0 to 3 that decides on the update check
-        QString iconDirectory;               // where the window icons are looked up (default: the resources)
+        WindowDialogs* dialogs = nullptr;               // message boxes and file choices (not owned)
+        prefs::ConfigStore* store = nullptr;            // the settings store (not owned)
+        std::function<int()> updateDraw;                // the draw from 0 to 3 that decides on the update check
+        QString iconDirectory;                          // where the window icons are looked up (default: the resources)
+        worker::Acquisition::KeyboardFactory keyboards; // the keyboard output device (default: the desktop's)
+        worker::Acquisition::SynthFactory synths;       // the sound synthesiser (default: the desktop's)
     };
 
     enum Tab { StartTab, InputTab, ProcessingTab, OutputTab, SettingsTab, EventLogTab, AboutTab };
@@ -77,6 +79,10 @@ public:
     void logImportantEvent(const QString& text) override;
     void setConnectedInGUI(bool connected) override;
     void update(const worker::DataLine& line) override;
+    // AcquisitionView.
+    void showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon icon) override;
+    void appendLog(const QList<worker::LogSpan>& spans) override;
+    void setStatus(const QString& text) override;
     // UpdateWorkerView: the status line.
     void setText(const QString& text) override;
     // FieldChecker::Host.
@@ -118,6 +124,7 @@ public:
     config::Config& config() { return m_config; }
     const config::Config& oldConfig() const { return m_oldConfig; }
     bool isConnected() const { return m_connectedGUI; }
+    worker::Acquisition& acquisition() { return *m_acquisition; }
     int currentTabIndex() const { return m_currentTabIndex; }
     QTabWidget* tabbedPane() const { return m_tabbedPane; }
     EventLog* eventLog() const { return m_eventLog; }
@@ -187,8 +194,7 @@ protected:
 
 private:
     QString text(const char* key) const;
-    void showMessage(const QString& title, const QString& text, int icon);
-    void error(const QString& message) { showMessage(text("error"), message, 2); }
+    void error(const QString& message) { showMessage(text("error"), message, worker::MessageBoxSeam::Icon::Error); }
 
     // Construction (VudareDiVezFrame2.cpp).
     void listPortsAtStart(const std::optional<QString>& commandLinePort);
@@ -235,7 +241,8 @@ private:
     WindowDialogs* m_dialogs = nullptr;
     std::unique_ptr<prefs::ConfigStore> m_ownStore;
     prefs::ConfigStore* m_store = nullptr;
-    std::unique_ptr<WindowAcquisition> m_acquisition;
+    std::unique_ptr<worker::Acquisition> m_acquisition;
+    void shutdownAcquisition();
     std::shared_ptr<void> m_updateWorker;
     std::function<void()> m_stopUpdateCheck;
 

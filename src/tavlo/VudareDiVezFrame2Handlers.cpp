@@ -213,7 +213,7 @@ bool VudareDiVezFrame2::checkDelay(bool fromCaret) {
     const std::optional<int> ms = ConfigHelper::parseInteger(delay);
     if (keyboard == &ConfigHelper::KeyboardType::ALL && (!ms || *ms < 3)) {
         if (!m_boxOpen)
-            showMessage(text("info"), text("info.delay.keyboard.all"), 0);
+            showMessage(text("info"), text("info.delay.keyboard.all"), worker::MessageBoxSeam::Icon::Information);
         QTimer::singleShot(0, delayTextField, [field = delayTextField] { field->setText(QStringLiteral("3")); });
         if (!fromCaret)
             delayTextField->setText(QStringLiteral("3"));
@@ -332,7 +332,7 @@ void VudareDiVezFrame2::defaultButtonActionPerformed() {
     if (!instrument)
         return;
     if (const auto message = instrument->getDefaultMessage())
-        showMessage(text("Info"), *message, 0);
+        showMessage(text("Info"), *message, worker::MessageBoxSeam::Icon::Information);
     const config::Config defaults = instrument->getDefaultConfig();
     m_config.setBitRate(defaults.getBitRate());
     m_config.setDataBits(defaults.getDataBits());
@@ -377,7 +377,8 @@ void VudareDiVezFrame2::exportSettingsButtonActionPerformed() {
             throw UserCancelException(text("cancelled.by.user"));
         updateConfigFromTabs();
         m_store->exportSettings(m_config, *path);
-        showMessage(text("export.successful"), text("configuration.exported.to.file.n") + *path, 0);
+        showMessage(text("export.successful"), text("configuration.exported.to.file.n") + *path,
+                    worker::MessageBoxSeam::Icon::Information);
     } catch (const TavloException& failure) {
         error(text("export.failed") + failure.message());
     }

@@ -4,7 +4,6 @@
 #include "config/Instrument.h"
 #include "tavlo/EventLog.h"
 #include "tavlo/JLabelHtml.h"
-#include "tavlo/WindowAcquisition.h"
 #include "tavlo/util/ResourceBundle.h"
 
 #include <QDateTime>
@@ -20,7 +19,7 @@ namespace tavlo {
 void VudareDiVezFrame2::startStopJButtonActionPerformed() {
     if (!m_connectedGUI) {
         updateConfigFromTabs();
-        m_acquisition->start();
+        m_acquisition->start(m_config);
     } else {
         m_acquisition->stop();
     }
@@ -28,11 +27,22 @@ void VudareDiVezFrame2::startStopJButtonActionPerformed() {
 
 void VudareDiVezFrame2::requestButtonActionPerformed() {
     if (m_connectedGUI)
-        m_acquisition->request();
+        m_acquisition->sendRequest();
 }
 
 void VudareDiVezFrame2::update(const worker::DataLine& line) {
     m_acquisition->update(line.copy());
+}
+
+void VudareDiVezFrame2::appendLog(const QList<worker::LogSpan>& spans) {
+    QList<EventLog::Span> out;
+    for (const worker::LogSpan& span : spans)
+        out.append(EventLog::Span(span.text, span.style));
+    m_eventLog->appendSpans(out);
+}
+
+void VudareDiVezFrame2::setStatus(const QString& status) {
+    setText(status);
 }
 
 void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
@@ -66,12 +76,12 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
 }
 
 void VudareDiVezFrame2::logEvent(const QString& message) {
-    eventLogAppend(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + message + QStringLiteral("\n"),
+    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + message + QStringLiteral("\n"),
                    QStringLiteral("regular"));
 }
 
 void VudareDiVezFrame2::logImportantEvent(const QString& message) {
-    eventLogAppend(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + message + QStringLiteral("\n"),
+    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + message + QStringLiteral("\n"),
                    QStringLiteral("important"));
 }
 
@@ -190,6 +200,8 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "CustomRegExDialog.label4.text",
                                              "CustomRegExDialog.cancelButton.text"};
     static const char* const workerKeys[] = {"port.opened",
+                                             "cannot_type",
+                                             "keyboard.values.still.queued",
                                              "null.port.error",
                                              "parity.error",
                                              "framing.error",

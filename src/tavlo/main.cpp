@@ -1,5 +1,6 @@
 #include "serial/ListPortsCommand.h"
 #include "tavlo/VudareDiVez.h"
+#include "tavlo/headless/HeadlessRunner.h"
 #include "tavlo/util/CommandLine.h"
 #include "tavlo/util/ProgramProperties.h"
 #include "tavlo/util/SystemProperties.h"
@@ -46,12 +47,10 @@ int main(int argc, char** argv) {
         return tavlo::worker::runSelfTest(out) == 0 ? 0 : 1;
     case CommandLine::Mode::ListPorts:
         return serial::listPortsCommand(out, err);
+    case CommandLine::Mode::Headless:
+        return tavlo::headless::HeadlessRunner(*commandLine).run();
     case CommandLine::Mode::Window:
         return tavlo::VudareDiVez::run(commandLine->port);
-    case CommandLine::Mode::Headless:
-        break;
     }
-    err << "tavlo: this build has no window and no headless acquisition yet; use --self-test, --list-ports, "
-           "--version or --help\n";
     return 1;
 }

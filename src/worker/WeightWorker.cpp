@@ -1,6 +1,7 @@
 #include "worker/WeightWorker.h"
 
 #include "config/ConfigHelper.h"
+#include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
@@ -144,6 +145,7 @@ int WeightWorker::doInBackground() {
     while (!isCancelled()) {
         int byte;
         try {
+            writeRequests();
             byte = m_sp->getByte();
             if (byte >= 0)
                 receive(byte, processor);
@@ -180,6 +182,7 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
             processRecord(processor);
         } catch (const std::exception& failure) {
             m_view.logImportantEvent(failureText(failure));
+            m_view.recordFailed(m_count);
         }
         clearRecord();
     }
@@ -191,6 +194,26 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
     const bool error = m_parityError || m_framingError;
     QString value = processor.process(m_rawData);
     publish(DataLine(m_rawData, std::move(value), m_count, instant, error));
+}
+
+void WeightWorker::requestData(const QByteArray& text) {
+    QMutexLocker lock(&m_requestMutex);
+    m_requests += text;
+}
+
+void WeightWorker::writeRequests() {
+    QByteArray pending;
+    {
+        QMutexLocker lock(&m_requestMutex);
+        if (m_requests.isEmpty())
+            return;
+        pending.swap(m_requests);
+    }
+    try {
+        m_sp->putData(pending);
+    } catch (const serial::SerialArgumentError& failure) {
+        m_view.logImportantEvent(failureText(failure));
+    }
 }
 
 void WeightWorker::clearRecord() {

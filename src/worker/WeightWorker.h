@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMutex>
+
 #include "config/Config.h"
 #include "worker/BackgroundTask.h"
 #include "worker/DataLine.h"
@@ -52,6 +54,10 @@ public:
 
     const config::Config& config() const { return m_config; }
 
+    // Queues a request text (an instrument's data command) that the worker's own thread writes to the port
+    // between two reads, so that the port keeps a single user. Callable from any thread.
+    void requestData(const QByteArray& text);
+
 protected:
     int doInBackground() override;
     void process(const QList<DataLine>& chunks) override;
@@ -73,6 +79,8 @@ private:
     // After a failing read: reports the loss once and reopens the port about once a second. False when the
     // task was cancelled meanwhile.
     bool reopenAfterFailure(const serial::SerialIoError& failure);
+    // Writes the queued request texts, if any; a failure is logged and reading goes on.
+    void writeRequests();
 
     std::mt19937 m_generator;
     WeightWorkerView& m_view;
@@ -83,6 +91,8 @@ private:
     bool m_parityError = false;
     bool m_framingError = false;
     bool m_connectedShown = false;
+    QMutex m_requestMutex;
+    QByteArray m_requests;
 };
 
 } // namespace tavlo::worker

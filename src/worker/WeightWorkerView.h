@@ -16,6 +16,9 @@ public:
     virtual void logImportantEvent(const QString& text) = 0;
     virtual void setConnectedInGUI(bool connected) = 0;
     virtual void update(const DataLine& line) = 0;
+    // A framed record whose processing failed (it was logged and is not delivered). Called on the worker's
+    // thread; views that count records override it.
+    virtual void recordFailed(int count) { (void)count; }
 };
 
 } // namespace tavlo::worker

@@ -23,6 +23,10 @@ using tavlo::config::ConfigHelper;
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_go = 0;
+void onGo(int) {
+    g_go = 1;
+}
 void onSignal(int) {
     g_stop = 1;
 }
@@ -99,6 +103,7 @@ int main(int argc, char** argv) {
         {"unstable", "Send N unstable records before each stable one.", "N"},
         {"link", "Make a symbolic link PATH to the device.", "PATH"},
         {"linger", "Milliseconds to keep the terminal open after the last record (default 500).", "MS"},
+        {"wait-usr1", "Send nothing before the signal SIGUSR1 arrives (lets a caller wait until the reader is ready)."},
     });
     parser.process(app);
 
@@ -175,9 +180,14 @@ int main(int argc, char** argv) {
     std::printf("%s\n", name);
     std::fflush(stdout);
 
+    std::signal(SIGUSR1, onGo);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
+
+    if (parser.isSet("wait-usr1"))
+        while (!g_go && !g_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
     QByteArray pending;
     long long sent = 0;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/KeyboardDevice.h"
+#include "platform/MidiSynth.h"
+
+#include <memory>
+#include <string>
+
+namespace tavlo::platform {
+
+// The keyboard backend that fits this desktop. `keyboardType` is the configured layout's constant name
+// (QUERTY, US_INTERNATIONAL, AZERTY, GERMAN, ALL); backends that cannot learn the desktop's own layout type
+// for it. The process environment variable TAVLO_KEYBOARD_BACKEND (x11, uinput, win32) overrides the choice.
+// Fails with KeyboardError when no synthetic keyboard is available.
+std::unique_ptr<KeyboardDevice> createKeyboardDevice(const std::string& keyboardType);
+
+// The desktop's General MIDI synthesiser, ready to play. Fails with MidiError.
+std::unique_ptr<MidiSynth> createMidiSynth();
+
+} // namespace tavlo::platform

@@ -1,0 +1,275 @@
+#include "tavlo/headless/HeadlessRunner.h"
+
+#include "config/Instrument.h"
+#include "platform/Desktop.h"
+#include "serial/SerialPortLocal.h"
+#include "tavlo/headless/OutputKeyboards.h"
+#include "tavlo/prefs/ConfigStore.h"
+#include "tavlo/prefs/FilePreferences.h"
+#include "tavlo/util/Exceptions.h"
+#include "worker/Keybot.h"
+#include "worker/MessageBoxSeam.h"
+#include "worker/WeightWorker.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tavlo::headless {
+
+using H = config::ConfigHelper;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+QMutex& logMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+QString now() { return worker::logTimeStamp(QDateTime::currentDateTime()); }
+
+// Message boxes of code outside the window (the handshake warning) become log lines; nothing waits.
+class StderrMessages : public worker::MessageBoxSeam {
+public:
+    void showMessage(const QString& title, const QString& text, Icon) override {
+        HeadlessRunner::writeLogLine(now(), QStringLiteral("important"), title + QStringLiteral(": ") + text);
+    }
+};
+
+// Runs a function on the GUI thread, after what is already queued there.
+template <typename F>
+void onGuiThread(F f) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(f), Qt::QueuedConnection);
+}
+
+} // namespace
+
+HeadlessRunner::HeadlessRunner(util::CommandLine commandLine)
+    : m_commandLine(std::move(commandLine)),
+      m_acquisition(
+          *this,
+          [this](const QString& keyboardType) -> std::unique_ptr<platform::KeyboardDevice> {
+              std::unique_ptr<platform::KeyboardDevice> device;
+              if (m_commandLine.output == util::CommandLine::Output::Print)
+                  device = std::make_unique<PrintKeyboard>(stdout);
+              else
+                  device = platform::createKeyboardDevice(keyboardType.toStdString());
+              return std::make_unique<CountingKeyboard>(std::move(device), [this] { valueTyped(); });
+          },
+          [] { return platform::createMidiSynth(); }) {}
+
+HeadlessRunner::~HeadlessRunner() {
+    worker::MessageBoxSeam::install(nullptr);
+    if (g_signalPipe[0] >= 0) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
+}
+
+void HeadlessRunner::writeLogLine(const QString& time, const QString& style, const QString& text) {
+    const QString prefix = style == QLatin1String("regular") ? QString() : u'[' + style + QStringLiteral("] ");
+    const QByteArray line = (time + prefix + text + u'\n').toUtf8();
+    QMutexLocker lock(&logMutex());
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+void HeadlessRunner::logEvent(const QString& text) { writeLogLine(now(), QStringLiteral("regular"), text); }
+
+void HeadlessRunner::logImportantEvent(const QString& text) {
+    writeLogLine(now(), QStringLiteral("important"), text);
+}
+
+void HeadlessRunner::showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon) {
+    writeLogLine(now(), QStringLiteral("important"), title + QStringLiteral(": ") + text);
+}
+
+void HeadlessRunner::appendLog(const QList<worker::LogSpan>& spans) {
+    if (spans.isEmpty())
+        return;
+    // A record line: its own time stamp, then the record; it is "typed" when a part of it was typed.
+    QString text;
+    QString style = spans.first().style;
+    for (const worker::LogSpan& span : spans) {
+        text += span.text;
+        if (span.style == QLatin1String("typed"))
+            style = span.style;
+    }
+    if (style == QLatin1String("regular"))
+        style = QStringLiteral("ignored");
+    if (text.endsWith(u'\n'))
+        text.chop(1);
+    writeLogLine(text.left(9), style, text.mid(9));
+}
+
+void HeadlessRunner::setConnectedInGUI(bool connected) {
+    onGuiThread([this, connected] {
+        const bool wasConnected = m_connected;
+        m_connected = connected;
+        if (connected || !wasConnected)
+            return;
+        if (!m_finishing) {
+            logImportantEvent(QStringLiteral("Acquisition ended before the run was complete."));
+            m_exitStatus = 1;
+        }
+        QCoreApplication::exit(m_exitStatus);
+    });
+}
+
+void HeadlessRunner::update(const worker::DataLine& line) {
+    if (m_finishing)
+        return;
+    if (m_acquisition.update(line))
+        ++m_valuesQueued;
+    recordHandled();
+}
+
+void HeadlessRunner::recordFailed(int) {
+    onGuiThread([this] {
+        if (!m_finishing)
+            recordHandled();
+    });
+}
+
+void HeadlessRunner::recordHandled() {
+    ++m_handled;
+    checkCount();
+}
+
+void HeadlessRunner::valueTyped() {
+    ++m_valuesTyped;
+    onGuiThread([this] { checkCount(); });
+}
+
+void HeadlessRunner::checkCount() {
+    if (m_finishing || !m_commandLine.count || m_handled < *m_commandLine.count)
+        return;
+    if (m_valuesTyped.load() >= m_valuesQueued)
+        finish(0);
+}
+
+void HeadlessRunner::finish(int status) {
+    if (m_finishing)
+        return;
+    m_finishing = true;
+    m_exitStatus = status;
+    m_pollTimer.stop();
+    if (auto worker = m_acquisition.worker())
+        worker->cancel(true);
+    m_drainTicks = 0;
+    m_drainTimer.setInterval(20);
+    QObject::connect(&m_drainTimer, &QTimer::timeout, [this] { drainThenStop(); });
+    m_drainTimer.start();
+    drainThenStop();
+}
+
+void HeadlessRunner::drainThenStop() {
+    // The values already queued are typed, for at most three seconds.
+    const bool drained = !m_acquisition.keybot() ||
+                         (worker::Keybot::queuedCount() == 0 && m_valuesTyped.load() >= m_valuesQueued);
+    if (!drained && ++m_drainTicks < 150)
+        return;
+    m_drainTimer.stop();
+    m_acquisition.stop();
+    if (!m_connected) {
+        QCoreApplication::exit(m_exitStatus);
+        return;
+    }
+    // The worker reports the closed port; should that never come, the program still ends.
+    QTimer::singleShot(3000, [this] { QCoreApplication::exit(m_exitStatus); });
+}
+
+bool HeadlessRunner::loadSettings() {
+    const QStringList portList{m_commandLine.port.value_or(QString())};
+    bool valid = true;
+    try {
+        if (m_commandLine.settingsFile) {
+            // The export file is read into a private store that disappears with the run; nothing is written
+            // to the file or to the user's settings.
+            QTemporaryDir scratch;
+            if (!scratch.isValid())
+                throw TavloException(QStringLiteral("no temporary folder for reading the settings file"));
+            auto root = prefs::FilePreferences::createRoot(scratch.filePath(QStringLiteral("settings")));
+            prefs::ConfigStore store(*root);
+            store.importSettings(*m_commandLine.settingsFile);
+            valid = store.loadConfig(m_config, portList);
+        } else {
+            prefs::ConfigStore store;
+            valid = store.loadConfig(m_config, portList);
+        }
+    } catch (const TavloException& e) {
+        const QString what = m_commandLine.settingsFile ? *m_commandLine.settingsFile : QStringLiteral("the store");
+        std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(what), qPrintable(e.message()));
+        return false;
+    }
+    if (!valid)
+        logImportantEvent(QStringLiteral("Warning: an invalid stored setting was replaced by its default."));
+    if (m_commandLine.port)
+        m_config.setPort(*m_commandLine.port);
+    return true;
+}
+
+int HeadlessRunner::run() {
+    if (!serial::SerialPortLocal::isLibraryLoaded()) {
+        std::fprintf(stderr, "tavlo: %s\n", qPrintable(serial::SerialPortLocal::getLibraryFailure()));
+        return 2;
+    }
+    if (!loadSettings())
+        return 1;
+    const H::Instrument* instrument = m_config.getInstrument() ? m_config.getInstrument() : H::Instrument::getDefault();
+    if (m_commandLine.pollMs && instrument->getDataCommand().isEmpty()) {
+        std::fprintf(stderr, "tavlo: --poll: the instrument %s has no request text\n", instrument->nameLatin1());
+        return 1;
+    }
+
+    StderrMessages messages;
+    worker::MessageBoxSeam::install(&messages);
+    if (::pipe(g_signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        logEvent(QStringLiteral("Stop requested."));
+        finish(0);
+    });
+
+    int status = 1;
+    if (m_acquisition.start(m_config)) {
+        if (!m_acquisition.keybot()) {
+            // Without its keyboard output the headless mode has no output at all.
+            m_finishing = true;
+            m_exitStatus = 1;
+            m_acquisition.stop();
+            if (m_connected)
+                status = QCoreApplication::exec();
+        } else {
+            if (m_commandLine.pollMs) {
+                QObject::connect(&m_pollTimer, &QTimer::timeout, [this] { m_acquisition.sendRequest(); });
+                m_pollTimer.start(*m_commandLine.pollMs);
+            }
+            status = QCoreApplication::exec();
+        }
+    }
+    m_acquisition.stop();
+    worker::MessageBoxSeam::install(nullptr);
+    ::close(g_signalPipe[0]);
+    ::close(g_signalPipe[1]);
+    g_signalPipe[0] = g_signalPipe[1] = -1;
+    return status;
+}
+
+} // namespace tavlo::headless

@@ -1,0 +1,189 @@
+#include "worker/Acquisition.h"
+
+#include "config/Config.h"
+#include "config/Instrument.h"
+#include "platform/KeyboardDevice.h"
+#include "platform/MidiSynth.h"
+#include "serial/SerialIoError.h"
+#include "tavlo/util/ResourceBundle.h"
+#include "worker/Ignorer.h"
+#include "worker/Keybot.h"
+#include "worker/SoundBot.h"
+#include "worker/WeightWorker.h"
+#include "worker/WeightWorkerFactory.h"
+
+namespace tavlo::worker {
+
+using H = config::ConfigHelper;
+using Icon = MessageBoxSeam::Icon;
+
+namespace {
+
+const util::ResourceBundle& texts() {
+    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"));
+}
+
+QString text(const char* key) {
+    return texts().getString(QLatin1String(key));
+}
+
+QString failureMessage(const std::exception& failure) {
+    if (const auto* own = dynamic_cast<const TavloException*>(&failure))
+        return own->message();
+    return QString::fromUtf8(failure.what());
+}
+
+} // namespace
+
+QString logTimeStamp(const QDateTime& time) {
+    return time.toString(QStringLiteral("HH:mm:ss "));
+}
+
+Acquisition::Acquisition(AcquisitionView& view, KeyboardFactory keyboards, SynthFactory synths)
+    : m_view(view), m_keyboards(std::move(keyboards)), m_synths(std::move(synths)) {}
+
+Acquisition::~Acquisition() {
+    stop();
+}
+
+bool Acquisition::start(const config::Config& config) {
+    stop();
+    const H::Instrument* instrument = config.getInstrument() ? config.getInstrument() : H::Instrument::getDefault();
+    const H::KeyboardType* keyboardType =
+        config.getKeyboardType() ? config.getKeyboardType() : H::KeyboardType::getDefault();
+
+    // Keyboard output; without it the run still starts, so that values are seen in the event log.
+    try {
+        if (!m_keyboards)
+            throw platform::KeyboardError("no keyboard backend");
+        m_keybot = std::make_shared<Keybot>(config.getDelayAsInt(), H::StartWith::getKeyCode(config.getStartWith()),
+                                            H::OutputTerminator::getKeyCode(config.getOutputTerminator()),
+                                            H::OutputTerminator::getKeyCode(config.getOutputTerminator2()),
+                                            config.getEveryXValuesAsInt(), keyboardType, instrument->getKeyMapType(),
+                                            &m_view, m_keyboards(keyboardType->name()));
+    } catch (const std::exception& failure) {
+        m_keybot.reset();
+        m_view.showMessage(text("error"), text("error.initializing.keyboard.output") + failureMessage(failure),
+                           Icon::Error);
+    }
+    if (m_keybot && m_keybot->isCapsLockOn())
+        m_view.showMessage(text("warning"), text("please.turn.off.caps.lock"), Icon::Warning);
+
+    if (config.getSound() && config.getSound() != &H::Sound::NONE) {
+        try {
+            if (!m_synths)
+                throw platform::MidiError("no synthesiser");
+            m_soundBot = std::make_unique<SoundBot>(config.getSound()->getPercussionNumber(), m_synths());
+        } catch (const std::exception& failure) {
+            m_soundBot.reset();
+            m_view.showMessage(text("sound.output.error"),
+                               text("error.while.initializing.sound.output") + failureMessage(failure), Icon::Error);
+        }
+    }
+    if (config.ignoreDuplicates)
+        m_ignorer = std::make_unique<Ignorer>(config);
+
+    try {
+        m_worker = WeightWorkerFactory::create(m_view, config);
+    } catch (const serial::SerialIoError& failure) {
+        shutDownOutputs();
+        m_view.showMessage(text("error.opening.port"), failure.message(), Icon::Error);
+        return false;
+    } catch (const std::exception& failure) {
+        shutDownOutputs();
+        m_view.showMessage(text("invalid.setting"), failureMessage(failure), Icon::Error);
+        return false;
+    }
+
+    if (m_keybot) {
+        if (const qsizetype queued = Keybot::queuedCount(); queued > 0)
+            m_view.logEvent(util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"))
+                                .format(QStringLiteral("keyboard.values.still.queued"), {QString::number(queued)}));
+        m_keybot->start();
+    }
+    m_view.logEvent(text("VudareDiVezFrame2.deviceLabel.text") + u' ' + instrument->toString());
+    if (!config.getCustomRegEx().isEmpty())
+        m_view.logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
+    m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
+    m_worker->execute();
+    return true;
+}
+
+void Acquisition::stop() {
+    if (m_worker) {
+        m_worker->cancel(true);
+        m_worker.reset();
+    }
+    shutDownOutputs();
+}
+
+void Acquisition::shutDownOutputs() {
+    if (m_keybot) {
+        m_keybot->interrupt();
+        m_keybot.reset();
+    }
+    if (m_soundBot) {
+        m_soundBot->close();
+        m_soundBot.reset();
+    }
+    m_ignorer.reset();
+}
+
+bool Acquisition::isRunning() const {
+    return m_worker && !m_worker->isDone();
+}
+
+bool Acquisition::update(DataLine line) {
+    if (m_ignorer)
+        m_ignorer->process(line);
+    if (m_soundBot && line.hasValue())
+        m_soundBot->beep();
+    m_view.appendLog(logLine(line));
+    m_view.setStatus(text("line.count") + QString::number(line.getCount()));
+    if (!m_keybot || !line.hasValue())
+        return false;
+    Keybot::add(line.getProcessedData());
+    return true;
+}
+
+bool Acquisition::sendRequest() {
+    if (!isRunning())
+        return false;
+    const H::Instrument* instrument = m_worker->config().getInstrument();
+    const QString command = instrument ? instrument->getDataCommand() : QString();
+    if (command.isEmpty())
+        return false;
+    m_worker->requestData(command.toLatin1());
+    return true;
+}
+
+QList<LogSpan> Acquisition::logLine(const DataLine& line) {
+    const QString time = logTimeStamp(line.getDateTime());
+    const QString raw = line.getRawData();
+    const QString& value = line.getProcessedData();
+    if (value.isEmpty())
+        return {{time + raw + u'\n', QStringLiteral("ignored")}};
+
+    // The typed value is looked for in the readable record as it is, then with the separator switched.
+    QString shown = value;
+    qsizetype at = raw.indexOf(shown);
+    if (at < 0) {
+        shown = QString(value).replace(u',', u'.');
+        at = raw.indexOf(shown);
+    }
+    if (at < 0) {
+        shown = QString(value).replace(u'.', u',');
+        at = raw.indexOf(shown);
+    }
+    if (at < 0 || raw.left(at).contains(u'<'))
+        return {{time + raw + u'\n', QStringLiteral("unknown")}};
+
+    QList<LogSpan> spans{{time, QStringLiteral("regular")}};
+    if (at > 0)
+        spans.append({raw.left(at), QStringLiteral("ignored")});
+    spans.append({raw.mid(at, shown.size()), QStringLiteral("typed")});
+    spans.append({raw.mid(at + shown.size()) + u'\n', QStringLiteral("ignored")});
+    return spans;
+}
+
+} // namespace tavlo::worker

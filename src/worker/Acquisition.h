@@ -1,0 +1,75 @@
+#pragma once
+
+#include "worker/AcquisitionView.h"
+#include "worker/DataLine.h"
+
+#include <functional>
+#include <memory>
+
+namespace tavlo::config {
+class Config;
+}
+namespace tavlo::platform {
+class KeyboardDevice;
+class MidiSynth;
+} // namespace tavlo::platform
+
+namespace tavlo::worker {
+
+class Ignorer;
+class Keybot;
+class SoundBot;
+class WeightWorker;
+
+// The one start-up path of a run, shared by the window and the headless mode: Start builds the keyboard
+// output, the sound and the duplicate filter, creates the worker that fits the instrument (which opens the
+// port) and starts it; every record the worker delivers goes through update(); Stop ends it all. The
+// desktop devices come from factories, so that the caller chooses the backends (or a printing device).
+// Used on the GUI thread.
+class Acquisition {
+public:
+    using KeyboardFactory = std::function<std::unique_ptr<platform::KeyboardDevice>(const QString& keyboardType)>;
+    using SynthFactory = std::function<std::unique_ptr<platform::MidiSynth>()>;
+
+    Acquisition(AcquisitionView& view, KeyboardFactory keyboards, SynthFactory synths);
+    ~Acquisition();
+    Acquisition(const Acquisition&) = delete;
+    Acquisition& operator=(const Acquisition&) = delete;
+
+    // The Start sequence. False when the worker could not be created: the message was shown and nothing
+    // that this call created keeps running.
+    bool start(const config::Config& config);
+    // Cancels the worker (it closes the port and reports the disconnected state when its body has ended),
+    // ends the keyboard thread after the value it is typing, closes the sound and drops the duplicate filter.
+    void stop();
+    bool isRunning() const;
+
+    // The per-record steps, for the view's update(): duplicate filter, sound, the event-log line, the line
+    // count and the hand-over to the keyboard output. True when a value went to the keyboard output.
+    bool update(DataLine line);
+
+    // Sends the instrument's request text through the running worker; false when there is none to send.
+    bool sendRequest();
+
+    // The styled event-log line of a record: the value's span of the raw record shown as typed.
+    static QList<LogSpan> logLine(const DataLine& line);
+
+    std::shared_ptr<WeightWorker> worker() const { return m_worker; }
+    std::shared_ptr<Keybot> keybot() const { return m_keybot; }
+
+private:
+    void shutDownOutputs();
+
+    AcquisitionView& m_view;
+    KeyboardFactory m_keyboards;
+    SynthFactory m_synths;
+    std::shared_ptr<WeightWorker> m_worker;
+    std::shared_ptr<Keybot> m_keybot;
+    std::unique_ptr<SoundBot> m_soundBot;
+    std::unique_ptr<Ignorer> m_ignorer;
+};
+
+// The time stamp of event-log lines, "HH:MM:SS ".
+QString logTimeStamp(const QDateTime& time);
+
+} // namespace tavlo::worker

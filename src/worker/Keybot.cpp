@@ -1,0 +1,290 @@
+#include "worker/Keybot.h"
+
+#include "platform/KeyCodes.h"
+#include "tavlo/util/ResourceBundle.h"
+#include "worker/WeightWorkerView.h"
+
+#include <QQueue>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace tavlo::worker {
+
+namespace K = platform::KeyCode;
+
+// One keyboard thread's life. Everything here, the queue included, is guarded by the one mutex of
+// the keyboard output, so that an interruption wakes whatever the thread waits for.
+struct Keybot::Run {
+    bool interrupted = false;
+    bool started = false;
+    bool finished = false;
+    std::shared_ptr<Run> previous;
+};
+
+namespace {
+
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    QQueue<QString> queue;
+    std::shared_ptr<Keybot::Run> last; // the most recently started thread
+};
+
+// Never destroyed: a keyboard thread may still be finishing a value while the process exits.
+Shared& shared() {
+    static Shared* s = new Shared;
+    return *s;
+}
+
+const util::ResourceBundle& bundle() {
+    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
+}
+
+QString characterText(char32_t c) {
+    return QString::fromUcs4(&c, 1);
+}
+
+} // namespace
+
+Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
+               const config::ConfigHelper::KeyboardType* keyboardType, config::ConfigHelper::KeyMapType keyMapType,
+               WeightWorkerView* view, std::unique_ptr<platform::KeyboardDevice> device)
+    : m_view(view), m_keyDelay(keyDelay), m_endWith(endWith), m_endWith2(endWith2), m_everyXValues(everyXValues),
+      m_startWith(startWith), m_keyMap(config::ConfigHelper::KeyboardType::getKeymap(keyboardType, keyMapType)),
+      m_keyboardType(keyboardType ? keyboardType->name() : QString()), m_device(std::move(device)),
+      m_run(std::make_shared<Run>()) {
+    if (!m_device)
+        throw platform::KeyboardError("no keyboard device");
+}
+
+Keybot::~Keybot() = default;
+
+void Keybot::add(const QString& value) {
+    if (value.isEmpty())
+        return;
+    Shared& s = shared();
+    {
+        std::lock_guard lock(s.mutex);
+        s.queue.enqueue(value);
+    }
+    s.changed.notify_all();
+}
+
+qsizetype Keybot::queuedCount() {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    return s.queue.size();
+}
+
+void Keybot::clearQueue() {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    s.queue.clear();
+}
+
+void Keybot::start() {
+    Shared& s = shared();
+    qsizetype waiting = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        if (m_run->started)
+            return;
+        m_run->started = true;
+        m_run->previous = s.last;
+        s.last = m_run;
+        waiting = s.queue.size();
+    }
+    if (waiting > 0) {
+        const QString text =
+            bundle().format(QStringLiteral("keyboard.values.still.queued"), {QString::number(waiting)});
+        if (m_view)
+            m_view->logEvent(text);
+        else
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    }
+    std::thread([self = shared_from_this()] { self->run(); }).detach();
+}
+
+void Keybot::interrupt() {
+    Shared& s = shared();
+    {
+        std::lock_guard lock(s.mutex);
+        m_run->interrupted = true;
+    }
+    s.changed.notify_all();
+}
+
+bool Keybot::isInterrupted() const {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    return m_run->interrupted;
+}
+
+bool Keybot::waitFinished(int timeoutMs) {
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    return s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_run->finished; });
+}
+
+void Keybot::run() {
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    // The previous thread may still be typing its last value; our first key must come after its last.
+    s.changed.wait(lock, [&] { return m_run->interrupted || !m_run->previous || m_run->previous->finished; });
+    m_run->previous.reset();
+    while (!m_run->interrupted) {
+        s.changed.wait(lock, [&] { return m_run->interrupted || !s.queue.isEmpty(); });
+        if (m_run->interrupted)
+            break;
+        const QString value = s.queue.dequeue();
+        lock.unlock();
+        typeStart();
+        typeString(value);
+        typeEnd();
+        m_device->endValue();
+        lock.lock();
+    }
+    m_run->finished = true;
+    lock.unlock();
+    s.changed.notify_all();
+}
+
+void Keybot::pause() {
+    m_device->delay(m_keyDelay);
+}
+
+void Keybot::report(const QString& text) {
+    if (m_view)
+        m_view->logImportantEvent(text);
+    else
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+void Keybot::tapKey(int code) {
+    try {
+        m_device->keyPress(code);
+    } catch (const std::exception& e) {
+        report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
+                   .arg(QString::number(code), m_keyboardType, QString::fromUtf8(e.what())));
+    }
+    pause();
+    try {
+        m_device->keyRelease(code);
+    } catch (const std::exception& e) {
+        report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
+                   .arg(QString::number(code), m_keyboardType, QString::fromUtf8(e.what())));
+    }
+}
+
+void Keybot::typeStart() {
+    if (m_startWith > 0)
+        tapKey(m_startWith);
+}
+
+void Keybot::typeEnd() {
+    if (m_everyXValues > 1) {
+        ++m_numCounter;
+        if (m_numCounter == m_everyXValues) {
+            m_numCounter = 0;
+            if (m_endWith2 > 0)
+                tapKey(m_endWith2);
+            return;
+        }
+    }
+    if (m_endWith > 0)
+        tapKey(m_endWith);
+}
+
+void Keybot::typeString(const QString& value) {
+    for (const char32_t c : value.toUcs4()) {
+        const auto entry = m_keyMap.constFind(c);
+        if (entry == m_keyMap.cend()) {
+            const QString shown = c >= 32 && c <= 126 ? characterText(c) : QStringLiteral("<%1>").arg(c);
+            report(bundle().getString(QStringLiteral("cannot_type")) + shown);
+            continue;
+        }
+        const QList<int>& codes = entry.value();
+        m_device->beginCharacter(c, std::span<const int>(codes.constData(), static_cast<size_t>(codes.size())));
+        if (codes.first() == K::ALT)
+            typeAltSequence(c, codes);
+        else
+            typeChord(codes);
+        m_device->endCharacter();
+    }
+}
+
+void Keybot::typeAltSequence(char32_t character, const QList<int>& codes) {
+    bool altDown = false;
+    try {
+        m_device->keyPress(K::ALT);
+        altDown = true;
+        pause();
+        for (qsizetype i = 1; i < codes.size(); ++i) {
+            m_device->keyPress(codes[i]);
+            pause();
+            m_device->keyRelease(codes[i]);
+            pause();
+        }
+        altDown = false;
+        m_device->keyRelease(K::ALT);
+        pause();
+        pause();
+    } catch (const std::exception& e) {
+        report(QStringLiteral("Error pressing ALT key for %1 on %2 keyboard: %3")
+                   .arg(characterText(character), m_keyboardType, QString::fromUtf8(e.what())));
+        if (altDown) {
+            try {
+                m_device->keyRelease(K::ALT);
+            } catch (const std::exception&) {
+                // Already reported: the sequence failed as a whole.
+            }
+        }
+        pause();
+    }
+}
+
+void Keybot::typeChord(const QList<int>& codes) {
+    bool deadKey = false;
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        if (codes[i] == K::SPACE && i > 0) {
+            deadKey = true;
+            continue;
+        }
+        try {
+            m_device->keyPress(codes[i]);
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
+                       .arg(QString::number(codes[i]), m_keyboardType, QString::fromUtf8(e.what())));
+        }
+        pause();
+    }
+    for (qsizetype i = codes.size() - 1; i >= 0; --i) {
+        if (deadKey && codes[i] == K::SPACE)
+            continue;
+        try {
+            m_device->keyRelease(codes[i]);
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
+                       .arg(QString::number(codes[i]), m_keyboardType, QString::fromUtf8(e.what())));
+        }
+        pause();
+    }
+    if (deadKey) {
+        try {
+            m_device->keyPress(K::SPACE);
+            pause();
+            m_device->keyRelease(K::SPACE);
+            pause();
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Deadkey error: ") + QString::fromUtf8(e.what()));
+        }
+    }
+}
+
+bool Keybot::isCapsLockOn() {
+    return m_device->isCapsLockOn();
+}
+
+} // namespace tavlo::worker
