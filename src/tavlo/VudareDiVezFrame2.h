@@ -131,6 +131,13 @@ public:
     JLabelHtml* statusLabel() const { return m_statusJLabel; }
     TraySupport* traySupport() const { return m_tray; }
     WindowDialogs& dialogs() { return *m_dialogs; }
+    // The check of a validated text field, or null.
+    FieldChecker* checkerFor(const QLineEdit* field) const {
+        for (FieldChecker* checker : m_checkers)
+            if (checker->field() == field)
+                return checker;
+        return nullptr;
+    }
     // The window icons by pixel size that were found.
     const QMap<int, QPixmap>& icons() const { return m_icons; }
 

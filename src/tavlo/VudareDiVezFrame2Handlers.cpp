@@ -198,9 +198,12 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
 // The delay: a whole number from 0 to 1000, and at least 3 for the all-layouts keyboard. True when the field
 // holds a delay that may be stored.
 bool VudareDiVezFrame2::checkDelay(bool fromCaret) {
-    if (m_filling || m_closing)
+    if (m_filling)
         return false;
     const QString delay = delayTextField->text();
+    // While closing, a valid delay is still taken over, but nothing is shown.
+    if (m_closing)
+        return ConfigHelper::Delay::valid(delay);
     if (!delay.isEmpty() && !ConfigHelper::Delay::valid(delay)) {
         if (!m_boxOpen)
             error(text("error.intercharacter.delay"));
