@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QIcon>
 #include <QLocale>
@@ -122,6 +123,10 @@ VudareDiVezFrame2::~VudareDiVezFrame2() {
         m_stopUpdateCheck();
     if (worker::MessageBoxSeam* installed = &worker::MessageBoxSeam::installed(); installed == m_dialogs)
         worker::MessageBoxSeam::install(nullptr);
+    // The controls go while the settings record they listen to still exists (members die before the base).
+    m_checkers.clear();
+    m_tray = nullptr;
+    qDeleteAll(findChildren<QObject*>(Qt::FindDirectChildrenOnly));
 }
 
 QString VudareDiVezFrame2::text(const char* key) const {
@@ -293,10 +298,14 @@ void VudareDiVezFrame2::shutdownAcquisition() {
         return;
     const std::shared_ptr<worker::WeightWorker> running = m_acquisition->worker();
     m_acquisition->stop();
-    if (running) {
-        running->waitForBody();
-        QCoreApplication::sendPostedEvents();
-    }
+    if (!running)
+        return;
+    running->waitForBody();
+    // The completion is queued by the worker's thread right after its body; it has run once the queued call
+    // has dropped its reference. Bounded, so that a stuck event loop cannot keep the program from ending.
+    QDeadlineTimer deadline(5000);
+    while (running.use_count() > 1 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 void VudareDiVezFrame2::exitProgram(int status) {
