@@ -126,7 +126,7 @@ VudareDiVezFrame2::~VudareDiVezFrame2() {
     // The controls go while the settings record they listen to still exists (members die before the base).
     m_checkers.clear();
     m_tray = nullptr;
-    qDeleteAll(findChildren<QObject*>(Qt::FindDirectChildrenOnly));
+    delete takeCentralWidget();
 }
 
 QString VudareDiVezFrame2::text(const char* key) const {
