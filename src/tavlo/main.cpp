@@ -1,28 +1,40 @@
 #include "serial/ListPortsCommand.h"
+#include "tavlo/VudareDiVez.h"
 #include "tavlo/headless/HeadlessRunner.h"
 #include "tavlo/util/CommandLine.h"
 #include "tavlo/util/ProgramProperties.h"
 #include "tavlo/util/SystemProperties.h"
 #include "worker/SelfTest.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
+#include <memory>
 
 using tavlo::util::CommandLine;
 using tavlo::util::SystemProperties;
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QTextStream out(stdout);
     QTextStream err(stderr);
     QString error;
-    const auto commandLine = CommandLine::parse(app.arguments().mid(1), &error);
+    const auto commandLine = CommandLine::parse(arguments, &error);
     if (!commandLine) {
         err << "tavlo: " << error << '\n' << CommandLine::usage();
         return 1;
     }
     tavlo::util::setProgramProperties();
     commandLine->applyProperties();
+
+    // Only the window needs a GUI application; the other modes also run without a display.
+    std::unique_ptr<QCoreApplication> app;
+    if (commandLine->mode == CommandLine::Mode::Window)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
 
     switch (commandLine->mode) {
     case CommandLine::Mode::Version:
@@ -38,8 +50,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Headless:
         return tavlo::headless::HeadlessRunner(*commandLine).run();
     case CommandLine::Mode::Window:
-        break;
+        return tavlo::VudareDiVez::run(commandLine->port);
     }
-    err << "tavlo: this build has no window yet; use --headless (see --help)\n";
     return 1;
 }

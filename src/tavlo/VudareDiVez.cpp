@@ -1,0 +1,35 @@
+#include "tavlo/VudareDiVez.h"
+
+#include "tavlo/WindowDialogs.h"
+#include "tavlo/util/ProgramProperties.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTextStream>
+#include <memory>
+
+namespace tavlo {
+
+void VudareDiVez::setDefaultProperties() {
+    util::setProgramProperties();
+}
+
+int VudareDiVez::run(const std::optional<QString>& port, VudareDiVezFrame2::Options options) {
+    QLocale::setDefault(QLocale(QStringLiteral("en")));
+    // The platform's own style is Qt's default; nothing to choose here.
+    std::unique_ptr<VudareDiVezFrame2> window;
+    try {
+        window = std::make_unique<VudareDiVezFrame2>(port, options);
+    } catch (const FatalStartupError& fatal) {
+        QTextStream(stderr) << fatal.title << ": " << fatal.text << '\n';
+        QtWindowDialogs ownDialogs;
+        WindowDialogs& dialogs = options.dialogs ? *options.dialogs : ownDialogs;
+        dialogs.showMessage(fatal.title, fatal.text, WindowDialogs::Icon::Error);
+        return fatal.status;
+    }
+    const int status = QApplication::exec();
+    window.reset();
+    return status;
+}
+
+} // namespace tavlo

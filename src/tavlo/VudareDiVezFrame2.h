@@ -1,0 +1,266 @@
+#pragma once
+
+#include "config/Config.h"
+#include "tavlo/FieldChecker.h"
+#include "tavlo/util/UpdateWorkerView.h"
+#include "worker/Acquisition.h"
+#include "worker/AcquisitionView.h"
+
+#include <QMainWindow>
+#include <QMap>
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTextBrowser;
+
+namespace tavlo::prefs {
+class ConfigStore;
+}
+namespace tavlo::util {
+class ResourceBundle;
+}
+
+namespace tavlo {
+
+class DecimalSeparatorBox;
+class EventLog;
+class JLabelHtml;
+class TraySupport;
+class WindowDialogs;
+
+// A start-up failure after which the program cannot go on: the message to show and the exit status.
+struct FatalStartupError {
+    int status;
+    QString title;
+    QString text;
+};
+
+// The program's main window: the settings on six tabs plus the event log, the status line, Start and Stop,
+// autosave when a settings tab is left, the tray, and the end of the program on closing. The class is split
+// by concern into VudareDiVezFrame2*.cpp files: construction, tabs, handlers, event log and acquisition.
+class VudareDiVezFrame2 : public QMainWindow,
+                          public worker::AcquisitionView,
+                          public util::UpdateWorkerView,
+                          public FieldChecker::Host {
+    Q_OBJECT
+public:
+    // What tests and the entry point may replace; left empty, the window uses the real parts.
+    struct Options {
+        WindowDialogs* dialogs = nullptr;               // message boxes and file choices (not owned)
+        prefs::ConfigStore* store = nullptr;            // the settings store (not owned)
+        std::function<int()> updateDraw;                // the draw from 0 to 3 that decides on the update check
+        QString iconDirectory;                          // where the window icons are looked up (default: the resources)
+        worker::Acquisition::KeyboardFactory keyboards; // the keyboard output device (default: the desktop's)
+        worker::Acquisition::SynthFactory synths;       // the sound synthesiser (default: the desktop's)
+    };
+
+    enum Tab { StartTab, InputTab, ProcessingTab, OutputTab, SettingsTab, EventLogTab, AboutTab };
+
+    // Builds the whole window and shows it; throws FatalStartupError when the program cannot go on.
+    VudareDiVezFrame2(std::optional<QString> commandLinePort, Options options);
+    explicit VudareDiVezFrame2(std::optional<QString> commandLinePort)
+        : VudareDiVezFrame2(std::move(commandLinePort), Options()) {}
+    ~VudareDiVezFrame2() override;
+
+    // WeightWorkerView; logEvent and logImportantEvent from any thread.
+    void logEvent(const QString& text) override;
+    void logImportantEvent(const QString& text) override;
+    void setConnectedInGUI(bool connected) override;
+    void update(const worker::DataLine& line) override;
+    // AcquisitionView.
+    void showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon icon) override;
+    void appendLog(const QList<worker::LogSpan>& spans) override;
+    void setStatus(const QString& text) override;
+    // UpdateWorkerView: the status line.
+    void setText(const QString& text) override;
+    // FieldChecker::Host.
+    bool isClosing() const override { return m_closing; }
+    void showFieldError(const QString& key) override;
+
+    void eventLogAppend(const QString& text);
+    void eventLogAppend(const QString& text, const QString& style);
+    QStringList getPortList() const { return m_portNames; }
+    bool loadConfig();
+    void saveConfig();
+    bool saveNecessary();
+    void updateConfigFromTabs();
+    // The keys of the three text tables that the program uses and that are missing; empty when all are there.
+    static QStringList checkResourceBundles();
+    void addMinimizeToTraySupport();
+    void removeMinimizeToTraySupport();
+
+    // Handlers.
+    void startStopJButtonActionPerformed();
+    void requestButtonActionPerformed();
+    void refreshPortsButtonActionPerformed();
+    void autoButtonActionPerformed();
+    void defaultButtonActionPerformed();
+    void customizeButtonActionPerformed();
+    void adjustIgnoreButtonActionPerformed();
+    void tabbedPaneStateChanged(int index);
+    void thisWindowClosed();
+    void importSettingsButtonActionPerformed();
+    void exportSettingsButtonActionPerformed();
+    void instrumentBoxItemStateChanged(int index);
+    void inputTerminatorBoxItemStateChanged();
+    void mathOperationBoxItemStateChanged(int index);
+    void keyboardTypeBoxItemStateChanged(int index);
+    void delayTextFieldCaretUpdate();
+
+    // State, for the entry point and tests.
+    const config::Config& config() const { return m_config; }
+    config::Config& config() { return m_config; }
+    const config::Config& oldConfig() const { return m_oldConfig; }
+    bool isConnected() const { return m_connectedGUI; }
+    worker::Acquisition& acquisition() { return *m_acquisition; }
+    int currentTabIndex() const { return m_currentTabIndex; }
+    QTabWidget* tabbedPane() const { return m_tabbedPane; }
+    EventLog* eventLog() const { return m_eventLog; }
+    JLabelHtml* statusLabel() const { return m_statusJLabel; }
+    TraySupport* traySupport() const { return m_tray; }
+    WindowDialogs& dialogs() { return *m_dialogs; }
+    // The check of a validated text field, or null.
+    FieldChecker* checkerFor(const QLineEdit* field) const {
+        for (FieldChecker* checker : m_checkers)
+            if (checker->field() == field)
+                return checker;
+        return nullptr;
+    }
+    // The window icons by pixel size that were found.
+    const QMap<int, QPixmap>& icons() const { return m_icons; }
+
+    // Stops and joins every thread the window started, then ends the event loop with that status.
+    void exitProgram(int status);
+
+    // The controls, by the names the handlers use.
+    QPushButton* startStopJButton = nullptr;
+    QPushButton* requestButton = nullptr;
+    QComboBox* portList = nullptr;
+    QPushButton* refreshPortsButton = nullptr;
+    QPushButton* autoButton = nullptr;
+    QComboBox* instrumentBox = nullptr;
+    QPushButton* defaultButton = nullptr;
+    QPushButton* customizeButton = nullptr;
+    QComboBox* bitRateBox = nullptr;
+    QComboBox* dataBitsBox = nullptr;
+    QComboBox* stopBitsBox = nullptr;
+    QComboBox* parityBox = nullptr;
+    QComboBox* inputTerminatorBox = nullptr;
+    QComboBox* mathOperationBox = nullptr;
+    QLineEdit* mathOperandTextField = nullptr;
+    QLineEdit* decimalTextField = nullptr;
+    QComboBox* roundingMethodBox = nullptr;
+    QComboBox* editOperationComboBox = nullptr;
+    QComboBox* editPositionComboBox = nullptr;
+    QLineEdit* editNumCharactersTextField = nullptr;
+    QLineEdit* removeCharactersTextField = nullptr;
+    QCheckBox* ignoreDuplicatesCheckBox = nullptr;
+    QPushButton* adjustIgnoreButton = nullptr;
+    DecimalSeparatorBox* decimalSeparatorBox = nullptr;
+    QComboBox* outputTerminatorBox = nullptr;
+    QComboBox* outputTerminatorBox2 = nullptr;
+    QLineEdit* everyXValuesTextField = nullptr;
+    QComboBox* startWithBox = nullptr;
+    QComboBox* keyboardTypeBox = nullptr;
+    QLineEdit* delayTextField = nullptr;
+    QComboBox* soundComboBox = nullptr;
+    QRadioButton* manualConnectButton = nullptr;
+    QRadioButton* autoConnectButton = nullptr;
+    QCheckBox* minimizeToTrayCheckBox = nullptr;
+    QCheckBox* notifyWhenMinimizedToTrayCheckBox = nullptr;
+    QCheckBox* checkForUpdatesCheckBox = nullptr;
+    QCheckBox* abortAutoStartCheckBox = nullptr;
+    QPushButton* importSettingsButton = nullptr;
+    QPushButton* exportSettingsButton = nullptr;
+    QTextBrowser* aboutPane = nullptr;
+
+    class MathOperandTextFieldUpdate;
+    class DecimalTextFieldUpdate;
+    class EditNumCharactersTextFieldUpdate;
+    class EveryXValuesTextFieldUpdate;
+    class RemoveCharactersTextFieldUpdate;
+
+signals:
+    // The program should end with this status (the event loop is told as well).
+    void exitRequested(int status);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QString text(const char* key) const;
+    void error(const QString& message) { showMessage(text("error"), message, worker::MessageBoxSeam::Icon::Error); }
+
+    // Construction (VudareDiVezFrame2.cpp).
+    void listPortsAtStart(const std::optional<QString>& commandLinePort);
+    void loadConfigAtStart();
+    void startUpdateCheck(const Options& options);
+    void loadIcons(const QString& directory);
+    void autoStart();
+
+    // Tabs (VudareDiVezFrame2Tabs.cpp).
+    void buildControls();
+    QWidget* buildStartTab();
+    QWidget* buildInputTab();
+    QWidget* buildProcessingTab();
+    QWidget* buildOutputTab();
+    QWidget* buildSettingsTab();
+    QWidget* buildAboutTab();
+    void connectHandlers();
+    void installCheckers();
+    void fillPortList();
+    void showConfigInControls();
+    void updateInstrumentKind();
+    void updateRequestButton();
+    void updateTrayControls();
+
+    // Checks of the delay, the operand and the division (VudareDiVezFrame2Handlers.cpp).
+    bool checkDelay(bool fromCaret);
+    void checkDivisionNeedsRounding();
+
+    const util::ResourceBundle& m_resourceBundle;
+    config::Config m_config;
+    config::Config m_oldConfig;
+    QStringList m_portNames;
+    bool m_portFromCommandLine = false;
+    bool m_connectedGUI = false;
+    int m_currentTabIndex = 0;
+    QWidget* m_currentPage = nullptr;
+    bool m_closing = false;
+    bool m_filling = false;
+    bool m_boxOpen = false;
+    bool m_mathRoundingErrorWarningDisplayed = false;
+    bool m_exitRequested = false;
+
+    std::unique_ptr<WindowDialogs> m_ownDialogs;
+    WindowDialogs* m_dialogs = nullptr;
+    std::unique_ptr<prefs::ConfigStore> m_ownStore;
+    prefs::ConfigStore* m_store = nullptr;
+    std::unique_ptr<worker::Acquisition> m_acquisition;
+    void shutdownAcquisition();
+    std::shared_ptr<void> m_updateWorker;
+    std::function<void()> m_stopUpdateCheck;
+
+    QTabWidget* m_tabbedPane = nullptr;
+    QList<QWidget*> m_pages;
+    QStringList m_pageTitles;
+    EventLog* m_eventLog = nullptr;
+    JLabelHtml* m_statusJLabel = nullptr;
+    TraySupport* m_tray = nullptr;
+    QMap<int, QPixmap> m_icons;
+    QList<FieldChecker*> m_checkers;
+};
+
+} // namespace tavlo
