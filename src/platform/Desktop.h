@@ -14,6 +14,10 @@ namespace tavlo::platform {
 // Fails with KeyboardError when no synthetic keyboard is available.
 std::unique_ptr<KeyboardDevice> createKeyboardDevice(const std::string& keyboardType);
 
+// Process-wide settings for a program that runs for weeks: on glibc, one malloc arena, so that the
+// short-lived allocations of the worker and keyboard threads do not each keep an arena of their own resident.
+void prepareProcess();
+
 // The desktop's General MIDI synthesiser, ready to play. Fails with MidiError.
 std::unique_ptr<MidiSynth> createMidiSynth();
 

@@ -1,5 +1,7 @@
 #include "platform/Desktop.h"
 
+#include <malloc.h>
+
 #include "platform/keyboard/uinput/UinputKeyboard.h"
 #include "platform/keyboard/x11/XTestKeyboard.h"
 #include "platform/midi/fluidsynth/FluidSynthMidi.h"
@@ -42,6 +44,11 @@ std::unique_ptr<KeyboardDevice> createKeyboardDevice(const std::string& keyboard
 
 std::unique_ptr<MidiSynth> createMidiSynth() {
     return std::make_unique<FluidSynthMidi>();
+}
+
+
+void prepareProcess() {
+    mallopt(M_ARENA_MAX, 1);
 }
 
 } // namespace tavlo::platform

@@ -17,4 +17,7 @@ std::unique_ptr<MidiSynth> createMidiSynth() {
     return std::make_unique<WinmmMidiSynth>();
 }
 
+
+void prepareProcess() {}
+
 } // namespace tavlo::platform

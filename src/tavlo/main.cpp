@@ -1,3 +1,4 @@
+#include "platform/Desktop.h"
 #include "serial/ListPortsCommand.h"
 #include "tavlo/VudareDiVez.h"
 #include "tavlo/headless/HeadlessRunner.h"
@@ -15,6 +16,7 @@ using tavlo::util::CommandLine;
 using tavlo::util::SystemProperties;
 
 int main(int argc, char** argv) {
+    tavlo::platform::prepareProcess();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

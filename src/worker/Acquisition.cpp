@@ -139,7 +139,8 @@ bool Acquisition::update(DataLine line) {
     if (m_soundBot && line.hasValue())
         m_soundBot->beep();
     m_view.appendLog(logLine(line));
-    m_view.setStatus(text("line.count") + QString::number(line.getCount()));
+    static const QString lineCount = text("line.count"); // per record: looked up once
+    m_view.setStatus(lineCount + QString::number(line.getCount()));
     if (!m_keybot || !line.hasValue())
         return false;
     Keybot::add(line.getProcessedData());
