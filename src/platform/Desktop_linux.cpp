@@ -46,7 +46,6 @@ std::unique_ptr<MidiSynth> createMidiSynth() {
     return std::make_unique<FluidSynthMidi>();
 }
 
-
 void prepareProcess() {
     mallopt(M_ARENA_MAX, 1);
 }

@@ -17,7 +17,6 @@ std::unique_ptr<MidiSynth> createMidiSynth() {
     return std::make_unique<WinmmMidiSynth>();
 }
 
-
 void prepareProcess() {}
 
 } // namespace tavlo::platform

@@ -163,6 +163,12 @@ protected:
             postToGui([](BackgroundTask& task) { task.deliver(); });
     }
 
+    // From the body: how many published items the GUI thread has not finished processing yet.
+    qsizetype backlog() const {
+        std::lock_guard lock(m_mutex);
+        return m_pending.size() + m_delivering;
+    }
+
     // From the body: sleeps up to ms milliseconds; false when cancel(true) (or another interruption of this
     // thread) ended the sleep early or had already happened.
     static bool sleep(int ms) { return Interruption::sleep(ms); }
@@ -209,9 +215,12 @@ private:
             std::lock_guard lock(m_mutex);
             chunks.swap(m_pending);
             m_deliveryScheduled = false;
+            m_delivering = chunks.size();
         }
         if (!m_doneCalled && !chunks.isEmpty())
             process(chunks);
+        std::lock_guard lock(m_mutex);
+        m_delivering = 0;
     }
 
     void runDone() {
@@ -242,6 +251,7 @@ private:
     std::optional<Storage> m_result;
     std::exception_ptr m_error;
     QList<Progress> m_pending;
+    qsizetype m_delivering = 0;
     std::shared_ptr<BackgroundTask> m_keepAlive;
     std::shared_ptr<Interruption> m_interruption = std::make_shared<Interruption>();
     QThread* m_thread = nullptr;

@@ -143,6 +143,11 @@ int WeightWorker::doInBackground() {
 
     // Cancellation is checked before every byte as well, so that Stop works under a continuous flood.
     while (!isCancelled()) {
+        if (backlog() >= kMaxBacklog) {
+            if (!sleep(1))
+                break;
+            continue;
+        }
         int byte;
         try {
             writeRequests();

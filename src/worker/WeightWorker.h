@@ -34,6 +34,10 @@ class WeightWorker : public BackgroundTask<int, DataLine> {
 public:
     // A record buffer holds at most this many bytes; a record that would grow past it is dropped.
     static constexpr qsizetype kMaxRecordBytes = 65536;
+    // Records handed to the GUI thread and not yet processed there; beyond this the worker leaves further bytes
+    // in the port's buffer for a moment, so that a flood the window cannot keep up with does not grow memory
+    // without bound.
+    static constexpr qsizetype kMaxBacklog = 4096;
     // Pause between attempts to reopen a port that failed while reading.
     static constexpr int kReopenIntervalMs = 1000;
 

@@ -45,6 +45,7 @@ private:
     // Counter values seen by the last query of each condition.
     int32_t m_seen[5] = {0, 0, 0, 0, 0};
     std::mutex m_counterLock;
+    bool m_noCounters = false; // the driver has no error counters
 };
 
 // The TSP_ERR_* code for an errno of open(2).
