@@ -1,5 +1,6 @@
 // Port listing on Windows through SetupAPI: every present device of the Ports class with a COM name, its maker
 // and its friendly name.
+#include "native/common/Listing.h"
 #include "native/common/Port.h"
 
 // The full windows.h, not the lean one, and before SetupAPI, which needs its GUID and common-control types.
@@ -7,18 +8,12 @@
 
 #include <setupapi.h>
 
-#include <map>
-#include <mutex>
-
 namespace tsp {
 
 namespace {
 
 // The setup class of serial and parallel ports.
 const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-
-std::mutex g_makersLock;
-std::map<std::string, std::string> g_makers;
 
 std::string property(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD which) {
     char buffer[512];
@@ -53,8 +48,7 @@ int32_t listPorts(const TspHost* host) {
     const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE)
         return -1;
-    std::map<std::string, std::string> makers;
-    int32_t count = 0;
+    ListingPass pass(host);
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
@@ -66,23 +60,10 @@ int32_t listPorts(const TspHost* host) {
         std::string description = property(set, &device, SPDRP_FRIENDLYNAME);
         if (description.empty())
             description = property(set, &device, SPDRP_DEVICEDESC);
-        if (host->addPortName)
-            host->addPortName(host->context, name.c_str());
-        if (host->addPortInfo)
-            host->addPortInfo(host->context, name.c_str(), maker.c_str(), description.c_str());
-        makers[name] = maker;
-        ++count;
+        pass.add(name, maker, description);
     }
     SetupDiDestroyDeviceInfoList(set);
-    std::lock_guard<std::mutex> lock(g_makersLock);
-    g_makers.swap(makers);
-    return count;
-}
-
-std::string portMaker(const std::string& name) {
-    std::lock_guard<std::mutex> lock(g_makersLock);
-    const auto it = g_makers.find(name);
-    return it == g_makers.end() ? std::string() : it->second;
+    return pass.finish();
 }
 
 } // namespace tsp
