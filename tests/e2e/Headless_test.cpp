@@ -149,3 +149,15 @@ TEST(Headless, CountsFailedAndEmptyRecordsToo) {
 }
 
 } // namespace
+
+TEST(Headless, CountEndsTheRunAtExactlyThatManyValues) {
+    // The simulator repeats its records without pause; those arriving while the last counted value is still being
+    // typed must not be typed as well.
+    for (int run = 0; run < 3; ++run) {
+        const auto r =
+            runHeadless(profile("GENERIC", 10), {"--values", "7,8", "--format", "%s\\n", "--interval", "0"}, 3);
+        ASSERT_TRUE(r.finished) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out.toStdString(), "7\n8\n7\n") << r.err.toStdString();
+    }
+}

@@ -130,8 +130,13 @@ void HeadlessRunner::setConnectedInGUI(bool connected) {
     });
 }
 
+bool HeadlessRunner::countReached() const {
+    return m_commandLine.count && m_handled >= *m_commandLine.count;
+}
+
 void HeadlessRunner::update(const worker::DataLine& line) {
-    if (m_finishing)
+    // Records that arrive after the last counted one, while its value is still being typed, are not typed.
+    if (m_finishing || countReached())
         return;
     if (m_acquisition.update(line))
         ++m_valuesQueued;
@@ -140,7 +145,7 @@ void HeadlessRunner::update(const worker::DataLine& line) {
 
 void HeadlessRunner::recordFailed(int) {
     onGuiThread([this] {
-        if (!m_finishing)
+        if (!m_finishing && !countReached())
             recordHandled();
     });
 }
@@ -156,7 +161,7 @@ void HeadlessRunner::valueTyped() {
 }
 
 void HeadlessRunner::checkCount() {
-    if (m_finishing || !m_commandLine.count || m_handled < *m_commandLine.count)
+    if (m_finishing || !countReached())
         return;
     if (m_valuesTyped.load() >= m_valuesQueued)
         finish(0);

@@ -38,6 +38,7 @@ private:
     // Fills m_config; false (with the reason on standard error) when the settings cannot be used.
     bool loadSettings();
     void recordHandled();
+    bool countReached() const;
     void valueTyped();
     void checkCount();
     // Ends the run: the worker is cancelled, the values already queued are typed (a few seconds at most), then
