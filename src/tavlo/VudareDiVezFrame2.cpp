@@ -1,4 +1,5 @@
 #include "tavlo/VudareDiVezFrame2.h"
+#include "worker/Keybot.h"
 
 #include "platform/Desktop.h"
 #include "platform/KeyboardDevice.h"
@@ -25,6 +26,7 @@
 #include <QFile>
 #include <QIcon>
 #include <QLocale>
+#include <QPushButton>
 #include <QTextStream>
 #include <random>
 
@@ -109,6 +111,8 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
     startUpdateCheck(options);                                                                            // 9
     loadIcons(options.iconDirectory);                                                                     // 10
     resize(640, 440);
+    // Space or Enter starts right away: the Start button has the keyboard focus.
+    startStopJButton->setFocus(Qt::OtherFocusReason);
     show();
     updateConfigFromTabs();      // 11
     if (m_config.minimizeToTray) // 12
@@ -312,6 +316,7 @@ void VudareDiVezFrame2::exitProgram(int status) {
     m_closing = true;
     // Every thread the window started ends before the process does.
     shutdownAcquisition();
+    worker::Keybot::waitForAllThreads(10000);
     if (m_stopUpdateCheck)
         m_stopUpdateCheck();
     LinkRunner::waitForAll();

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -93,6 +94,16 @@ void VudareDiVezFrame2::connectHandlers() {
     connect(importSettingsButton, &QPushButton::clicked, this, &VudareDiVezFrame2::importSettingsButtonActionPerformed);
     connect(exportSettingsButton, &QPushButton::clicked, this, &VudareDiVezFrame2::exportSettingsButtonActionPerformed);
     connect(m_tabbedPane, &QTabWidget::currentChanged, this, &VudareDiVezFrame2::tabbedPaneStateChanged);
+    // Ctrl+Tab and Ctrl+Shift+Tab change the tab wherever the focus is; a list box that has it would
+    // otherwise take the keys for its own search.
+    const auto stepTab = [this](int step) {
+        const int count = m_tabbedPane->count();
+        m_tabbedPane->setCurrentIndex((m_tabbedPane->currentIndex() + step + count) % count);
+    };
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this), &QShortcut::activated, this,
+            [stepTab] { stepTab(1); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), this), &QShortcut::activated, this,
+            [stepTab] { stepTab(-1); });
     connect(instrumentBox, &QComboBox::currentIndexChanged, this, &VudareDiVezFrame2::instrumentBoxItemStateChanged);
     connect(mathOperationBox, &QComboBox::currentIndexChanged, this,
             &VudareDiVezFrame2::mathOperationBoxItemStateChanged);
@@ -289,6 +300,9 @@ void VudareDiVezFrame2::tabbedPaneStateChanged(int index) {
     QWidget* left = m_currentPage;
     m_currentPage = m_tabbedPane->widget(index);
     m_currentTabIndex = index;
+    // On the Start tab, space or Enter presses Start or Stop.
+    if (m_currentPage == m_pages[StartTab] && left != m_currentPage)
+        startStopJButton->setFocus(Qt::TabFocusReason);
     // Decided by the page that was left: while connected the tab row holds fewer tabs, so indexes shift.
     if (left == m_currentPage || m_closing)
         return;

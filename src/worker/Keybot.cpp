@@ -30,6 +30,7 @@ struct Shared {
     std::condition_variable changed;
     QQueue<QString> queue;
     std::shared_ptr<Keybot::Run> last; // the most recently started thread
+    int threads = 0;                   // keyboard threads that have not yet let go of their Keybot
 };
 
 // Never destroyed: a keyboard thread may still be finishing a value while the process exits.
@@ -104,7 +105,28 @@ void Keybot::start() {
         else
             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     }
-    std::thread([self = shared_from_this()] { self->run(); }).detach();
+    {
+        std::lock_guard lock(s.mutex);
+        ++s.threads;
+    }
+    std::thread([self = shared_from_this()]() mutable {
+        self->run();
+        // The device is closed here when this thread held the last reference; only then does the thread count
+        // as ended, so that the process never exits under a keyboard device that is still being closed.
+        self.reset();
+        Shared& s = shared();
+        {
+            std::lock_guard lock(s.mutex);
+            --s.threads;
+        }
+        s.changed.notify_all();
+    }).detach();
+}
+
+bool Keybot::waitForAllThreads(int timeoutMs) {
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    return s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return s.threads == 0; });
 }
 
 void Keybot::interrupt() {

@@ -39,6 +39,10 @@ public:
     bool isInterrupted() const;
     // Waits until the thread has ended; false after the time-out. Never call it on the GUI thread.
     bool waitFinished(int timeoutMs);
+    // Waits until every keyboard thread started so far has ended and released its Keybot (and thus its device);
+    // false after the time-out. Called before the process ends, once the runs were interrupted; the keyboard
+    // threads never wait for the GUI thread, so the GUI thread may call it.
+    static bool waitForAllThreads(int timeoutMs);
 
     // The thread body: types queued values until interrupted.
     void run();

@@ -1,6 +1,8 @@
 #include "XvfbSession.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <cerrno>
@@ -43,7 +45,101 @@ Window viewableWindow(Display* display) {
     return found;
 }
 
+std::string windowTitle(Display* display, Window window) {
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format, &items, &after, &data) ==
+            Success &&
+        data) {
+        title.assign(reinterpret_cast<const char*>(data), items);
+        XFree(data);
+    }
+    if (title.empty()) {
+        char* name = nullptr;
+        if (XFetchName(display, window, &name) && name) {
+            title = name;
+            XFree(name);
+        }
+    }
+    return title;
+}
+
+// Runs fn with a connection to the display; false when it cannot be opened.
+template <typename F> bool withDisplay(const std::string& name, F fn) {
+    Display* display = XOpenDisplay(name.c_str());
+    if (!display)
+        return false;
+    fn(display);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
 } // namespace
+
+unsigned long XvfbSession::findWindow(const std::string& title, int timeoutMs) const {
+    Window found = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!found && Clock::now() < deadline) {
+        withDisplay(m_display, [&](Display* display) {
+            Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+            unsigned count = 0;
+            if (!XQueryTree(display, root, &root, &parent, &children, &count))
+                return;
+            for (unsigned i = 0; i < count && !found; ++i) {
+                XWindowAttributes attributes;
+                if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
+                    windowTitle(display, children[i]) == title)
+                    found = children[i];
+            }
+            if (children)
+                XFree(children);
+        });
+        if (!found)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return found;
+}
+
+void XvfbSession::focus(unsigned long window) const {
+    withDisplay(m_display,
+                [&](Display* display) { XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime); });
+}
+
+void XvfbSession::pressKey(const std::string& keysym) const {
+    withDisplay(m_display, [&](Display* display) {
+        const KeyCode code = XKeysymToKeycode(display, XStringToKeysym(keysym.c_str()));
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+    });
+}
+
+void XvfbSession::requestClose(unsigned long window) const {
+    withDisplay(m_display, [&](Display* display) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, window, False, NoEventMask, &event);
+    });
+}
+
+bool XvfbSession::isViewable(unsigned long window) const {
+    bool viewable = false;
+    withDisplay(m_display, [&](Display* display) {
+        XWindowAttributes attributes;
+        viewable = XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+    });
+    return viewable;
+}
 
 pid_t XvfbSession::spawn(const std::vector<std::string>& argv, int keepFd, const std::vector<std::string>& env) {
     const pid_t pid = fork();
@@ -155,6 +251,7 @@ std::string XvfbSession::openTerminal(const std::string& command) {
         XSync(display, False);
     }
     XCloseDisplay(display);
+    m_terminalWindow = window;
     if (!window) {
         m_error = "xterm did not appear";
         return std::string();
@@ -168,6 +265,7 @@ std::string XvfbSession::openTerminal(const std::string& command) {
 void XvfbSession::closeTerminal() {
     stop(m_terminal);
     m_terminal = -1;
+    m_terminalWindow = 0;
 }
 
 std::string XvfbSession::waitForContent(const std::string& path, size_t size, int timeoutMs) {

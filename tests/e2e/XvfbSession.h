@@ -26,6 +26,19 @@ public:
     std::string openTerminal(const std::string& command = "cat > \"$OUT\"");
     // Ends the terminal opened last.
     void closeTerminal();
+    // The window of the terminal opened last, or 0.
+    unsigned long terminalWindow() const { return m_terminalWindow; }
+
+    // The viewable top-level window with that title, waiting for it up to timeoutMs; 0 if none came.
+    unsigned long findWindow(const std::string& title, int timeoutMs) const;
+    // Gives the window the keyboard focus (there is no window manager to do it).
+    void focus(unsigned long window) const;
+    // Presses and releases the key of the keysym name ("space", "Return") through XTest.
+    void pressKey(const std::string& keysym) const;
+    // Asks the window to close, as a window manager's close button does (WM_DELETE_WINDOW).
+    void requestClose(unsigned long window) const;
+    // The window is still mapped.
+    bool isViewable(unsigned long window) const;
     // Waits until the file holds at least `size` bytes (or the time-out passes) and returns its content.
     static std::string waitForContent(const std::string& path, size_t size, int timeoutMs = 60000);
     // The server's per-key auto-repeat bits (32 bytes).
@@ -43,6 +56,7 @@ private:
     std::string m_dir;
     pid_t m_server = -1;
     pid_t m_terminal = -1;
+    unsigned long m_terminalWindow = 0;
     int m_terminals = 0;
 };
 

@@ -1,5 +1,6 @@
 // The exit statuses of the program's window, each from a run in a child process: 0 after closing (with the
-// settings saved), 2 without the native serial library, 4 after an accepted settings import.
+// settings saved), 2 without the native serial library, 4 with a damaged text table and after an accepted settings
+// import.
 #include <QCoreApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -11,6 +12,10 @@ struct ExitCase {
     int status;
     const char* expectedOutput;
 };
+
+void PrintTo(const ExitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ExitStatusTest : public ::testing::TestWithParam<ExitCase> {};
 
@@ -29,6 +34,7 @@ TEST_P(ExitStatusTest, ChildRun) {
 INSTANTIATE_TEST_SUITE_P(Window, ExitStatusTest,
                          ::testing::Values(ExitCase{"close", 0, "delay=55|open=0"},
                                            ExitCase{"closeRunning", 0, "open=0"}, ExitCase{"library", 2, "box="},
+                                           ExitCase{"damaged", 4, "box=Fatal error|delay=<none>"},
                                            ExitCase{"import", 4, "delay=77"}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -172,3 +172,26 @@ INSTANTIATE_TEST_SUITE_P(Window, AutoStartTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+TEST_F(WindowTest, CtrlTabChangesTabsWhereverTheFocusIsAndStartTakesTheFocus) {
+    VudareDiVezFrame2& w = open();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(processEventsUntil([&] { return w.isActiveWindow(); }));
+    QTabWidget* tabs = w.tabbedPane();
+    EXPECT_TRUE(w.startStopJButton->hasFocus());
+    tabs->setCurrentIndex(VudareDiVezFrame2::InputTab);
+    w.portList->setFocus();
+    QTest::keyClick(w.portList, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(tabs->currentIndex(), VudareDiVezFrame2::ProcessingTab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tabs->currentIndex(), VudareDiVezFrame2::StartTab);
+    EXPECT_TRUE(w.startStopJButton->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tabs->currentIndex(), VudareDiVezFrame2::AboutTab) << "the steps wrap around";
+}
+
+} // namespace

@@ -3,8 +3,10 @@
 #include "WindowFixture.h"
 
 #include "tavlo/VudareDiVez.h"
+#include "tavlo/util/ResourceBundle.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -53,6 +55,17 @@ int runChild(const QString& which) {
         util::SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"), QStringLiteral("/nonexistent/libtspSim.so"));
         serial::SerialPortLocal::resetForTesting();
         port.reset();
+    } else if (which == QLatin1String("damaged")) {
+        // The window's table without one of the keys the window needs.
+        QFile original(QStringLiteral(":/tables/tavlo.Tavlo.properties"));
+        QFile damaged(dir.filePath(QStringLiteral("tavlo.Tavlo.properties")));
+        if (!original.open(QIODevice::ReadOnly) || !damaged.open(QIODevice::WriteOnly))
+            return 99;
+        for (const QByteArray& line : original.readAll().split('\n'))
+            if (!line.startsWith("VudareDiVezFrame2.startStopJButton.text"))
+                damaged.write(line + '\n');
+        damaged.close();
+        util::ResourceBundle::replaceForTesting(QStringLiteral("tavlo.Tavlo"), damaged.fileName());
     } else if (which == QLatin1String("import")) {
         config::Config exported;
         store.loadConfig(exported, {QStringLiteral("COM5")});

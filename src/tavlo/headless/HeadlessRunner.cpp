@@ -273,6 +273,9 @@ int HeadlessRunner::run() {
         }
     }
     m_acquisition.stop();
+    // The keyboard thread finishes the value under way and closes its device before the process ends.
+    if (!worker::Keybot::waitForAllThreads(10000))
+        logImportantEvent(QStringLiteral("The keyboard output did not end in time."));
     worker::MessageBoxSeam::install(nullptr);
     ::close(g_signalPipe[0]);
     ::close(g_signalPipe[1]);

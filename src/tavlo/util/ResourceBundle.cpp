@@ -21,17 +21,29 @@ ResourceBundle ResourceBundle::fromFile(const QString& name, const QString& path
     return ResourceBundle(name, std::move(texts));
 }
 
+namespace {
+
+QMutex g_bundlesMutex;
+std::map<QString, std::unique_ptr<ResourceBundle>> g_bundles;
+
+} // namespace
+
 const ResourceBundle& ResourceBundle::getBundle(const QString& name) {
-    static QMutex mutex;
-    static std::map<QString, std::unique_ptr<ResourceBundle>> bundles;
-    QMutexLocker lock(&mutex);
-    auto it = bundles.find(name);
-    if (it == bundles.end()) {
+    QMutexLocker lock(&g_bundlesMutex);
+    auto it = g_bundles.find(name);
+    if (it == g_bundles.end()) {
         auto bundle =
             std::make_unique<ResourceBundle>(fromFile(name, QStringLiteral(":/tables/%1.properties").arg(name)));
-        it = bundles.emplace(name, std::move(bundle)).first;
+        it = g_bundles.emplace(name, std::move(bundle)).first;
     }
     return *it->second;
+}
+
+void ResourceBundle::replaceForTesting(const QString& name, const QString& path) {
+    ResourceBundle replacement = fromFile(name, path);
+    getBundle(name);
+    QMutexLocker lock(&g_bundlesMutex);
+    *g_bundles.at(name) = std::move(replacement);
 }
 
 QString ResourceBundle::getString(const QString& key) const {

@@ -26,6 +26,10 @@ public:
     // Loads a table from a file path (tests and damaged-table checks use it).
     static ResourceBundle fromFile(const QString& name, const QString& path);
 
+    // Tests only: the texts of the loaded table of that name replaced by those of the file, before any other
+    // thread uses it (references handed out stay valid).
+    static void replaceForTesting(const QString& name, const QString& path);
+
 private:
     ResourceBundle(QString name, QHash<QString, QString> texts) : m_name(std::move(name)), m_texts(std::move(texts)) {}
 

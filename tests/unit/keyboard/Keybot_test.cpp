@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 using tavlo::platform::RecordingKeyboard;
 using tavlo::worker::Keybot;
@@ -347,6 +349,36 @@ TEST_F(KeybotThread, NextRunWaitsForTheValueBeingFinishedAndTypesWhatWasLeft) {
     EXPECT_EQ(second.keyboard->keyTrace(), "P57 D5 R57 D5 P57 D5 R57 D5 P10 D5 R10");
     EXPECT_EQ(second.view.events().size(), 1) << "the value left over is announced";
     EXPECT_TRUE(second.view.events().value(0).startsWith("1 ")) << second.view.events().value(0).toStdString();
+}
+
+// A device that takes its time to close, as a display connection may.
+class SlowClosingKeyboard : public GatedKeyboard {
+public:
+    explicit SlowClosingKeyboard(std::atomic<bool>& closed) : m_closed(closed) {}
+    ~SlowClosingKeyboard() override {
+        std::this_thread::sleep_for(200ms);
+        m_closed = true;
+    }
+
+private:
+    std::atomic<bool>& m_closed;
+};
+
+TEST_F(KeybotThread, WaitingForAllThreadsCoversTheDeviceBeingClosed) {
+    std::atomic<bool> closed{false};
+    auto device = std::make_unique<SlowClosingKeyboard>(closed);
+    SlowClosingKeyboard* gate = device.get();
+    auto keybot = std::make_shared<Keybot>(0, 0, 10, 0, 0, &KT::QUERTY, KMT::NUMERIC, nullptr, std::move(device));
+    Keybot::add("12");
+    keybot->start();
+    gate->waitArrived();
+    // Stopped while a value is typed, and let go of at once: the thread holds the last reference.
+    keybot->interrupt();
+    keybot.reset();
+    gate->open();
+    ASSERT_TRUE(Keybot::waitForAllThreads(10000));
+    EXPECT_TRUE(closed) << "the wait ended before the device was closed";
+    EXPECT_TRUE(Keybot::waitForAllThreads(0)) << "nothing left to wait for";
 }
 
 TEST(Keybot, CapsLockComesFromTheDevice) {
