@@ -109,18 +109,29 @@ void Keybot::start() {
         std::lock_guard lock(s.mutex);
         ++s.threads;
     }
-    std::thread([self = shared_from_this()]() mutable {
-        self->run();
-        // The device is closed here when this thread held the last reference; only then does the thread count
-        // as ended, so that the process never exits under a keyboard device that is still being closed.
-        self.reset();
-        Shared& s = shared();
+    try {
+        std::thread([self = shared_from_this()]() mutable {
+            self->run();
+            // The device is closed here when this thread held the last reference; only then does the thread count
+            // as ended, so that the process never exits under a keyboard device that is still being closed.
+            self.reset();
+            Shared& s = shared();
+            {
+                std::lock_guard lock(s.mutex);
+                --s.threads;
+            }
+            s.changed.notify_all();
+        }).detach();
+    } catch (...) {
+        // No thread: this run counts as ended, so that neither the next run nor the exit waits for it.
         {
             std::lock_guard lock(s.mutex);
             --s.threads;
+            m_run->finished = true;
         }
         s.changed.notify_all();
-    }).detach();
+        throw;
+    }
 }
 
 bool Keybot::waitForAllThreads(int timeoutMs) {
