@@ -1,6 +1,8 @@
 // The whole headless wedge through a pseudo-terminal: throughput without loss, latency at an instrument's
 // pace, memory over a million records, and the same stream read by a short Python script for comparison.
 // Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib and python_values_per_s.
+#include "../tests/fakes/ResidentMemory.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
@@ -23,6 +25,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using tavlo::test::residentKib;
 
 struct Pty {
     int master = -1;
@@ -83,16 +86,6 @@ bool startReader(QProcess& p, const QString& program, const QStringList& args, b
         err += p.readAllStandardError();
     }
     return err.contains("RTS: ");
-}
-
-long residentKib(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 struct Flood {

@@ -4,6 +4,7 @@
 #include "XvfbSession.h"
 
 #include "../fakes/QtTestApp.h"
+#include "../fakes/ResidentMemory.h"
 
 #include <QRandomGenerator>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+using tavlo::test::residentKib;
 using tavlo::test::runHeadless;
 using Settings = QList<QPair<QString, QString>>;
 
@@ -32,16 +34,6 @@ QProcess* startSim(QObject* parent, const QStringList& args, QByteArray& out) {
     sim->start(QStringLiteral(TAVLO_BIN_DIR "/tavlo-sim"), args);
     tavlo::test::readUntil(*sim, out, "\n", false, 10000);
     return sim;
-}
-
-long residentKib(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 TEST(HeadlessFaults, AVanishedPortIsReopenedWhenItComesBack) {

@@ -82,13 +82,17 @@ TEST(WindowUnderX11, StartTypesIntoTheFocusedApplicationStopEndsItAndClosingSave
     ASSERT_NE(window, 0u) << "no window titled \"Corvane Tavlo\"";
     std::printf("window_shown_after_ms: %lld\n", static_cast<long long>(clock.elapsed()));
 
-    // Start has the focus: space presses it. The values go to the terminal once it has the focus.
+    // Start has the focus on the Start tab: space in the window presses it (and later Stop); then the terminal
+    // takes the focus back, settleMs after the press.
+    const auto pressStartStop = [&](int settleMs) {
+        x.focus(window);
+        QThread::msleep(200);
+        x.pressKey("space");
+        QThread::msleep(settleMs);
+        x.focus(terminal);
+    };
     QThread::msleep(500);
-    x.focus(window);
-    QThread::msleep(200);
-    x.pressKey("space");
-    QThread::msleep(1000);
-    x.focus(terminal);
+    pressStartStop(1000);
     QThread::msleep(200);
     ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
     // Records sent before the port was open are gone; the stream goes on, so a whole pair comes all the same.
@@ -96,11 +100,7 @@ TEST(WindowUnderX11, StartTypesIntoTheFocusedApplicationStopEndsItAndClosingSave
     ASSERT_NE(first.find("1.2512.5"), std::string::npos) << first;
 
     // Stop: whatever arrives while the window has the focus lands harmlessly there; after that, nothing more.
-    x.focus(window);
-    QThread::msleep(200);
-    x.pressKey("space");
-    QThread::msleep(800);
-    x.focus(terminal);
+    pressStartStop(800);
     QThread::msleep(700);
     const size_t afterStop = XvfbSession::waitForContent(typed, 0, 0).size();
     QThread::msleep(1500);

@@ -4,6 +4,8 @@
 // invocations, BackgroundTask) finds one. Include this header in every test file that needs it; the
 // application is created once, before the first test, on the main thread, which thus plays the GUI thread.
 
+#include "EventLoop.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
@@ -36,18 +38,6 @@ inline const bool qtAppEnvironmentRegistered = [] {
     ::testing::AddGlobalTestEnvironment(new QtAppEnvironment);
     return true;
 }();
-
-// Runs the event loop of the calling thread until pred holds or timeoutMs passed; returns pred().
-inline bool processEventsUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // Runs the events already posted (and those they post) for a short while.
 inline void drainEvents(int ms = 50) {

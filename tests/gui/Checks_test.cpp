@@ -20,13 +20,10 @@
 
 using namespace tavlo;
 using tavlo::test::processEventsUntil;
+using tavlo::test::tavloText;
 using H = tavlo::config::ConfigHelper;
 
 namespace {
-
-QString tavloText(const char* key) {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
-}
 
 struct FieldCase {
     const char* name;

@@ -3,8 +3,9 @@
 // A main window on the offscreen platform over tspSim, a settings store in memory, scripted message boxes and
 // a recording keyboard.
 
+#include "../fakes/EventLoop.h"
 #include "../fakes/MemoryPreferences.h"
-#include "native/sim/tspSimControl.h"
+#include "../fakes/SimSetup.h"
 #include "platform/MidiSynth.h"
 #include "platform/keyboard/recording/RecordingKeyboard.h"
 #include "serial/SerialPortLocal.h"
@@ -12,12 +13,10 @@
 #include "tavlo/WindowDialogs.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
-#include "tavlo/util/SystemProperties.h"
+#include "tavlo/util/ResourceBundle.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QList>
-#include <QThread>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -52,24 +51,9 @@ public:
     }
 };
 
-inline bool processEventsUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-inline void useSim() {
-    using util::SystemProperties;
-    SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"), QStringLiteral(TAVLO_BIN_DIR "/libtspSim.so"));
-    SystemProperties::set(QStringLiteral("TSP_OSNAME"), QStringLiteral("Windows"));
-    SystemProperties::set(QStringLiteral("TSP_OSARCH"), QStringLiteral("x86"));
-    tspSimReset();
-    serial::SerialPortLocal::resetForTesting();
+// A text of the window's table.
+inline QString tavloText(const char* key) {
+    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
 }
 
 class WindowFixture : public ::testing::Test {
@@ -82,8 +66,7 @@ protected:
     void TearDown() override {
         m_window.reset();
         QCoreApplication::sendPostedEvents();
-        tspSimReset();
-        serial::SerialPortLocal::resetForTesting();
+        resetSim();
     }
 
     // The settings the next window finds in the store.

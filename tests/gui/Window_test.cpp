@@ -16,13 +16,10 @@
 
 using namespace tavlo;
 using tavlo::test::processEventsUntil;
+using tavlo::test::tavloText;
 using H = tavlo::config::ConfigHelper;
 
 namespace {
-
-QString tavloText(const char* key) {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
-}
 
 // The (text, style) pieces of every non-empty log line.
 QList<QList<QPair<QString, QString>>> logLines(EventLog& log) {

@@ -23,18 +23,27 @@ ResourceBundle ResourceBundle::fromFile(const QString& name, const QString& path
 
 namespace {
 
-QMutex g_bundlesMutex;
-std::map<QString, std::unique_ptr<ResourceBundle>> g_bundles;
+// The loaded tables, made on first use so that a look-up during another file's static set-up finds them.
+struct Loaded {
+    QMutex mutex;
+    std::map<QString, std::unique_ptr<ResourceBundle>> bundles;
+};
+
+Loaded& loaded() {
+    static Loaded tables;
+    return tables;
+}
 
 } // namespace
 
 const ResourceBundle& ResourceBundle::getBundle(const QString& name) {
-    QMutexLocker lock(&g_bundlesMutex);
-    auto it = g_bundles.find(name);
-    if (it == g_bundles.end()) {
+    Loaded& l = loaded();
+    QMutexLocker lock(&l.mutex);
+    auto it = l.bundles.find(name);
+    if (it == l.bundles.end()) {
         auto bundle =
             std::make_unique<ResourceBundle>(fromFile(name, QStringLiteral(":/tables/%1.properties").arg(name)));
-        it = g_bundles.emplace(name, std::move(bundle)).first;
+        it = l.bundles.emplace(name, std::move(bundle)).first;
     }
     return *it->second;
 }
@@ -42,8 +51,9 @@ const ResourceBundle& ResourceBundle::getBundle(const QString& name) {
 void ResourceBundle::replaceForTesting(const QString& name, const QString& path) {
     ResourceBundle replacement = fromFile(name, path);
     getBundle(name);
-    QMutexLocker lock(&g_bundlesMutex);
-    *g_bundles.at(name) = std::move(replacement);
+    Loaded& l = loaded();
+    QMutexLocker lock(&l.mutex);
+    *l.bundles.at(name) = std::move(replacement);
 }
 
 QString ResourceBundle::getString(const QString& key) const {
