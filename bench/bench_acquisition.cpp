@@ -1,10 +1,10 @@
 // Acquisition over a real pseudo-terminal with the real native library (libtspWin.so next to this program):
 // throughput and loss under a flood, latency from the terminator to the worker's hand-over, and the CPU an
 // idle worker uses. The last lines are the figures that CI reads.
+#include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/SystemProperties.h"
 #include "worker/WeightWorker.h"
 
 #include <QCoreApplication>
@@ -296,7 +296,7 @@ BENCHMARK(BM_StopUnderFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    using tavlo::util::SystemProperties;
+    using tavlo::base::SystemProperties;
     SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"),
                           QCoreApplication::applicationDirPath() + QStringLiteral("/libtspWin.so"));
     SystemProperties::set(QStringLiteral("TSP_OSNAME"), QStringLiteral("Windows"));

@@ -1,12 +1,12 @@
 // The per-record number work: read the value, optionally multiply or divide, round, write.
-#include "tavlo/util/Decimal.h"
+#include "base/Decimal.h"
 
 #include <QString>
 #include <QStringList>
 #include <benchmark/benchmark.h>
 
-using tavlo::util::Decimal;
-using tavlo::util::RoundingMode;
+using tavlo::base::Decimal;
+using tavlo::base::RoundingMode;
 
 namespace {
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the test vectors of tavlo::util::Decimal (tests/data/decimal_vectors.txt).
+"""Writes the test vectors of tavlo::base::Decimal (tests/data/decimal_vectors.txt).
 
 Python's decimal module is the oracle: exact operations run in a context whose precision is far
 above the digits involved and which traps Inexact and Rounded, so an expected value is never a
@@ -51,7 +51,7 @@ EXACT = decimal.Context(
 )
 
 HEADER = """\
-# Test vectors of tavlo::util::Decimal, written by tools/gen_decimal_vectors.py (do not edit).
+# Test vectors of tavlo::base::Decimal, written by tools/gen_decimal_vectors.py (do not edit).
 # Oracle: Python's decimal module. One case per line, fields joined by "|".
 # A number is written as U|S: the unscaled integer and the scale (value = U * 10^-S).
 # Inputs A and B are number texts of the accepted grammar.

@@ -76,8 +76,8 @@ int Config::getEveryXValuesAsInt() const {
     return H::parseInteger(m_everyXValues).value_or(0);
 }
 
-util::Decimal Config::getMathOperandAsBigDecimal() const {
-    return util::Decimal::parse(m_mathOperand);
+base::Decimal Config::getMathOperandAsBigDecimal() const {
+    return base::Decimal::parse(m_mathOperand);
 }
 
 bool Config::roundingEnabled() const {

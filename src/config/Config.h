@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Decimal.h"
 #include "config/ConfigHelper.h"
-#include "tavlo/util/Decimal.h"
 
 #include <QString>
 #include <functional>
@@ -60,7 +60,7 @@ public:
     int getEditNumCharactersAsInt() const;
     int getEveryXValuesAsInt() const;
     // NumberFormatException when mathOperand is not a decimal number (the empty text included).
-    util::Decimal getMathOperandAsBigDecimal() const;
+    base::Decimal getMathOperandAsBigDecimal() const;
     bool roundingEnabled() const;
     bool mathOperationEnabled() const;
 

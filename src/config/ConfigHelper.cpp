@@ -1,8 +1,10 @@
 #include "config/ConfigHelper.h"
 
-#include "tavlo/util/Expressions.h"
+#include "base/Expressions.h"
 
 #include <array>
+
+using tavlo::base::RoundingMode;
 
 namespace tavlo::config {
 
@@ -184,7 +186,7 @@ std::span<const H::Sound* const> H::Sound::constants() {
     return list;
 }
 
-using util::RoundingMode;
+using base::RoundingMode;
 constinit const H::RoundingMethod H::RoundingMethod::CEILING{0, "CEILING", "ceiling", RoundingMode::CEILING};
 constinit const H::RoundingMethod H::RoundingMethod::DOWN{1, "DOWN", "down", RoundingMode::DOWN};
 constinit const H::RoundingMethod H::RoundingMethod::FLOOR{2, "FLOOR", "floor", RoundingMode::FLOOR};
@@ -297,7 +299,7 @@ bool H::IgnoreTimeLimit::valid(const QString& text) {
 bool H::IgnoreDifference::valid(const QString& text) {
     if (text.isEmpty())
         return true;
-    const auto value = util::Decimal::tryParse(text);
+    const auto value = base::Decimal::tryParse(text);
     return value && value->signum() > 0;
 }
 
@@ -305,7 +307,7 @@ bool H::MathOperand::valid(const QString& text) {
     if (text.isEmpty())
         return true;
     // Only the literal "0" is refused; other ways of writing zero pass, as stored settings may hold them.
-    return text != QLatin1String("0") && util::Decimal::isValid(text);
+    return text != QLatin1String("0") && base::Decimal::isValid(text);
 }
 
 bool H::RemoveCharacters::valid(const QString& text) {
@@ -336,7 +338,7 @@ qsizetype firstUnescaped(const QString& text, QChar bracket) {
 bool H::CustomRegEx::valid(const QString& text) {
     if (text.isEmpty())
         return true;
-    if (!util::compileExpression(text).isValid())
+    if (!base::compileExpression(text).isValid())
         return false;
     return firstUnescaped(text, u'(') < firstUnescaped(text, u')');
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Decimal.h"
 #include "config/OptionType.h"
-#include "tavlo/util/Decimal.h"
 
 #include <QString>
 #include <optional>
@@ -99,16 +99,16 @@ public:
 
     class RoundingMethod : public OptionType<RoundingMethod> {
     public:
-        constexpr RoundingMethod(int ordinal, const char* name, const char* labelText, util::RoundingMode mode)
+        constexpr RoundingMethod(int ordinal, const char* name, const char* labelText, base::RoundingMode mode)
             : OptionType(ordinal, name, nullptr, labelText), m_roundingMode(mode) {}
         static const RoundingMethod CEILING, DOWN, FLOOR, HALF_DOWN, HALF_EVEN, HALF_UP, UP;
         static std::span<const RoundingMethod* const> constants();
         static const char* typeName() { return "ConfigHelper.RoundingMethod"; }
         static const RoundingMethod* getDefault() { return &HALF_UP; }
-        util::RoundingMode getRoundingMode() const { return m_roundingMode; }
+        base::RoundingMode getRoundingMode() const { return m_roundingMode; }
 
     private:
-        util::RoundingMode m_roundingMode;
+        base::RoundingMode m_roundingMode;
     };
 
     class MathOperation : public OptionType<MathOperation> {

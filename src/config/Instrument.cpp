@@ -1,7 +1,7 @@
 #include "config/Instrument.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Config.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <array>
 
@@ -238,7 +238,7 @@ Config I::getDefaultConfig() const {
 std::optional<QString> I::getDefaultMessage() const {
     if (!m_profile.messageKey)
         return std::nullopt;
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.config.ConfigBundle"))
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.config.ConfigBundle"))
         .getString(QLatin1String(m_profile.messageKey));
 }
 

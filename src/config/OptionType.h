@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tavlo/util/Exceptions.h"
-#include "tavlo/util/ResourceBundle.h"
+#include "base/Exceptions.h"
+#include "base/ResourceBundle.h"
 
 #include <QList>
 #include <QString>
@@ -49,7 +49,7 @@ public:
     static const T* valueOf(const QString& name) {
         if (const T* c = find(name))
             return c;
-        throw IllegalArgumentException(
+        throw base::IllegalArgumentException(
             QStringLiteral("No enum constant %1.%2").arg(QLatin1String(T::typeName()), name));
     }
 
@@ -84,7 +84,7 @@ private:
         QStringList out;
         for (const T* c : T::constants()) {
             if (c->labelKey())
-                out.append(util::ResourceBundle::getBundle(QStringLiteral("tavlo.config.ConfigBundle"))
+                out.append(base::ResourceBundle::getBundle(QStringLiteral("tavlo.config.ConfigBundle"))
                                .getString(QLatin1String(c->labelKey())));
             else if (c->labelText())
                 out.append(QString::fromUtf8(c->labelText()));

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 
 namespace serial {
 
 // The native serial library is missing, cannot be loaded, or lacks an entry point. The program cannot work
 // without it: the window ends the process with status 2 and this message.
-class NativeLibraryError : public tavlo::TavloException {
+class NativeLibraryError : public tavlo::base::TavloException {
 public:
-    using TavloException::TavloException;
+    using tavlo::base::TavloException::TavloException;
 };
 
 } // namespace serial

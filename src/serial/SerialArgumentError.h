@@ -1,13 +1,13 @@
 #pragma once
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 
 namespace serial {
 
 // A port setting outside what the serial layer accepts, such as a bit rate above 921600.
-class SerialArgumentError : public tavlo::TavloException {
+class SerialArgumentError : public tavlo::base::TavloException {
 public:
-    using TavloException::TavloException;
+    using tavlo::base::TavloException::TavloException;
 };
 
 } // namespace serial

@@ -1,7 +1,7 @@
 #include "serial/SerialConfig.h"
 
+#include "base/SystemProperties.h"
 #include "serial/SerialArgumentError.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <QStringList>
 
@@ -12,7 +12,7 @@ namespace {
 const QString kBaseName = QStringLiteral("/dev/ttyS");
 
 QString currentOsName() {
-    return tavlo::util::SystemProperties::get(QStringLiteral("os.name"), QString());
+    return tavlo::base::SystemProperties::get(QStringLiteral("os.name"), QString());
 }
 
 // The systems whose drivers offer DSR/DTR handshaking.

@@ -1,11 +1,11 @@
 #include "serial/SerialPortLocal.h"
 
+#include "base/SystemProperties.h"
 #include "serial/NativeHandleMutex.h"
 #include "serial/NativeLibrary.h"
 #include "serial/NativeLibraryError.h"
 #include "serial/SerialArgumentError.h"
 #include "serial/SerialIoError.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -25,7 +25,7 @@ namespace serial {
 
 namespace {
 
-using tavlo::util::SystemProperties;
+using tavlo::base::SystemProperties;
 
 const QString kBanner1 = QStringLiteral("Tavlo serial layer: version 10.2.3: build ") + QString::number(9233);
 const QString kBanner2 = QStringLiteral("Serial port layer of Tavlo, over the tspWin native serial library.");

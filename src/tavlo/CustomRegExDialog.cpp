@@ -1,10 +1,10 @@
 #include "tavlo/CustomRegExDialog.h"
 
+#include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
 #include "tavlo/LinkMouseListener.h"
 #include "tavlo/WindowDialogs.h"
 #include "tavlo/util/ProductSite.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,8 +16,8 @@ using tavlo::config::ConfigHelper;
 namespace tavlo {
 
 namespace {
-const util::ResourceBundle& bundle() {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"));
+const base::ResourceBundle& bundle() {
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"));
 }
 QString text(const char* key) {
     return bundle().getString(QLatin1String(key));

@@ -1,8 +1,8 @@
 #include "tavlo/IgnoreDialog.h"
 
+#include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
 #include "tavlo/WindowDialogs.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -16,7 +16,7 @@ namespace tavlo {
 
 namespace {
 QString text(const char* key) {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
 }
 } // namespace
 

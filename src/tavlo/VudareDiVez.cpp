@@ -1,7 +1,7 @@
 #include "tavlo/VudareDiVez.h"
 
+#include "base/ProgramProperties.h"
 #include "tavlo/WindowDialogs.h"
-#include "tavlo/util/ProgramProperties.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -11,7 +11,7 @@
 namespace tavlo {
 
 void VudareDiVez::setDefaultProperties() {
-    util::setProgramProperties();
+    base::setProgramProperties();
 }
 
 int VudareDiVez::run(const std::optional<QString>& port, VudareDiVezFrame2::Options options) {

@@ -1,6 +1,8 @@
 #include "tavlo/VudareDiVezFrame2.h"
 #include "worker/Keybot.h"
 
+#include "base/ResourceBundle.h"
+#include "base/SystemProperties.h"
 #include "platform/Desktop.h"
 #include "platform/KeyboardDevice.h"
 #include "platform/MidiSynth.h"
@@ -15,8 +17,6 @@
 #include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/util/FriendlyPortUtil.h"
 #include "tavlo/util/ProductSite.h"
-#include "tavlo/util/ResourceBundle.h"
-#include "tavlo/util/SystemProperties.h"
 #include "tavlo/util/UpdateWorker.h"
 #include "worker/WeightWorker.h"
 
@@ -30,9 +30,9 @@
 #include <QTextStream>
 #include <random>
 
+using tavlo::base::ResourceBundle;
+using tavlo::base::SystemProperties;
 using tavlo::util::FriendlyPortUtil;
-using tavlo::util::ResourceBundle;
-using tavlo::util::SystemProperties;
 
 namespace tavlo {
 
@@ -170,7 +170,7 @@ void VudareDiVezFrame2::listPortsAtStart(const std::optional<QString>& commandLi
                                     serial::SerialPortLocal::getOsName() + QStringLiteral(" ") +
                                     serial::SerialPortLocal::getOsArch() + QStringLiteral(")") +
                                     text("program.will.now.exit")};
-    } catch (const TavloException& failure) {
+    } catch (const base::TavloException& failure) {
         error(text("error.listing.available.ports") + failure.message());
         m_portNames.clear();
     }

@@ -28,7 +28,7 @@ class QTextBrowser;
 namespace tavlo::prefs {
 class ConfigStore;
 }
-namespace tavlo::util {
+namespace tavlo::base {
 class ResourceBundle;
 }
 
@@ -230,7 +230,7 @@ private:
     bool checkDelay(bool fromCaret);
     void checkDivisionNeedsRounding();
 
-    const util::ResourceBundle& m_resourceBundle;
+    const base::ResourceBundle& m_resourceBundle;
     config::Config m_config;
     config::Config m_oldConfig;
     QStringList m_portNames;

@@ -1,6 +1,7 @@
 // The handlers of the main window's controls, the field checks and taking the settings from the tabs.
 #include "tavlo/VudareDiVezFrame2.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "serial/SerialPortLocal.h"
 #include "tavlo/AutoPortDialog.h"
@@ -12,7 +13,6 @@
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/util/FriendlyPortUtil.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -326,7 +326,7 @@ void VudareDiVezFrame2::refreshPortsButtonActionPerformed() {
             FriendlyPortUtil::update();
         } catch (const std::exception&) {
         }
-    } catch (const TavloException& failure) {
+    } catch (const base::TavloException& failure) {
         error(text("error.listing.available.ports") + failure.message());
         return;
     }
@@ -391,12 +391,12 @@ void VudareDiVezFrame2::exportSettingsButtonActionPerformed() {
     try {
         if (QFileInfo::exists(*path) &&
             !m_dialogs->ask(text("overwrite"), text("file.already.exists.overwrite"), WindowDialogs::Buttons::OkCancel))
-            throw UserCancelException(text("cancelled.by.user"));
+            throw base::UserCancelException(text("cancelled.by.user"));
         updateConfigFromTabs();
         m_store->exportSettings(m_config, *path);
         showMessage(text("export.successful"), text("configuration.exported.to.file.n") + *path,
                     worker::MessageBoxSeam::Icon::Information);
-    } catch (const TavloException& failure) {
+    } catch (const base::TavloException& failure) {
         error(text("export.failed") + failure.message());
     }
 }
@@ -407,7 +407,7 @@ void VudareDiVezFrame2::importSettingsButtonActionPerformed() {
         return;
     try {
         m_store->importSettings(*path);
-    } catch (const TavloException& failure) {
+    } catch (const base::TavloException& failure) {
         error(QStringLiteral("Import failed\n") + failure.message());
         return;
     }

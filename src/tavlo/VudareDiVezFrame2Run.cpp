@@ -1,18 +1,18 @@
 // Start and Stop, the connected state, the event log lines and the text-table check of the main window.
 #include "tavlo/VudareDiVezFrame2.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "tavlo/EventLog.h"
 #include "tavlo/JLabelHtml.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QDateTime>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
 
+using tavlo::base::ResourceBundle;
 using tavlo::config::ConfigHelper;
-using tavlo::util::ResourceBundle;
 
 namespace tavlo {
 
@@ -228,7 +228,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
             for (const char* key : keys)
                 if (!bundle.containsKey(QLatin1String(key)))
                     missing.append(table + QLatin1Char(':') + QLatin1String(key));
-        } catch (const MissingResourceException&) {
+        } catch (const base::MissingResourceException&) {
             missing.append(table);
         }
     };
@@ -252,7 +252,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
         ConfigHelper::KeyboardType::labels();
         ConfigHelper::InputTerminator::labels();
         ConfigHelper::Instrument::labels();
-    } catch (const MissingResourceException& failure) {
+    } catch (const base::MissingResourceException& failure) {
         missing.append(QStringLiteral("tavlo.config.ConfigBundle: ") + failure.message());
     }
     return missing;

@@ -1,6 +1,8 @@
 // The tabs of the main window: building the controls and showing the settings record in them.
 #include "tavlo/VudareDiVezFrame2.h"
 
+#include "base/ResourceBundle.h"
+#include "base/SystemProperties.h"
 #include "config/Instrument.h"
 #include "tavlo/DecimalSeparatorBox.h"
 #include "tavlo/EventLog.h"
@@ -10,8 +12,6 @@
 #include "tavlo/TraySupport.h"
 #include "tavlo/util/FriendlyPortUtil.h"
 #include "tavlo/util/ProductSite.h"
-#include "tavlo/util/ResourceBundle.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -29,9 +29,9 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
+using tavlo::base::SystemProperties;
 using tavlo::config::ConfigHelper;
 using tavlo::util::FriendlyPortUtil;
-using tavlo::util::SystemProperties;
 
 namespace tavlo {
 

@@ -1,10 +1,10 @@
+#include "base/ProgramProperties.h"
+#include "base/SystemProperties.h"
 #include "platform/Desktop.h"
 #include "serial/ListPortsCommand.h"
 #include "tavlo/VudareDiVez.h"
 #include "tavlo/headless/HeadlessRunner.h"
 #include "tavlo/util/CommandLine.h"
-#include "tavlo/util/ProgramProperties.h"
-#include "tavlo/util/SystemProperties.h"
 #include "worker/SelfTest.h"
 
 #include <QApplication>
@@ -12,8 +12,8 @@
 #include <QTextStream>
 #include <memory>
 
+using tavlo::base::SystemProperties;
 using tavlo::util::CommandLine;
-using tavlo::util::SystemProperties;
 
 int main(int argc, char** argv) {
     tavlo::platform::prepareProcess();
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         err << "tavlo: " << error << '\n' << CommandLine::usage();
         return 1;
     }
-    tavlo::util::setProgramProperties();
+    tavlo::base::setProgramProperties();
     commandLine->applyProperties();
 
     // Only the window needs a GUI application; the other modes also run without a display.

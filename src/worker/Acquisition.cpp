@@ -1,11 +1,11 @@
 #include "worker/Acquisition.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "platform/KeyboardDevice.h"
 #include "platform/MidiSynth.h"
 #include "serial/SerialIoError.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "worker/Ignorer.h"
 #include "worker/Keybot.h"
 #include "worker/SoundBot.h"
@@ -19,8 +19,8 @@ using Icon = MessageBoxSeam::Icon;
 
 namespace {
 
-const util::ResourceBundle& texts() {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"));
+const base::ResourceBundle& texts() {
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"));
 }
 
 QString text(const char* key) {
@@ -28,7 +28,7 @@ QString text(const char* key) {
 }
 
 QString failureMessage(const std::exception& failure) {
-    if (const auto* own = dynamic_cast<const TavloException*>(&failure))
+    if (const auto* own = dynamic_cast<const base::TavloException*>(&failure))
         return own->message();
     return QString::fromUtf8(failure.what());
 }
@@ -97,7 +97,7 @@ bool Acquisition::start(const config::Config& config) {
 
     if (m_keybot) {
         if (const qsizetype queued = Keybot::queuedCount(); queued > 0)
-            m_view.logEvent(util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"))
+            m_view.logEvent(base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"))
                                 .format(QStringLiteral("keyboard.values.still.queued"), {QString::number(queued)}));
         m_keybot->start();
     }

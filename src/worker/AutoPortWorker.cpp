@@ -1,10 +1,10 @@
 #include "worker/AutoPortWorker.h"
 
+#include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "worker/WeightWorker.h"
 
 namespace tavlo::worker {
@@ -13,7 +13,7 @@ using H = config::ConfigHelper;
 
 namespace {
 
-const util::ResourceBundle& bundle() {
+const base::ResourceBundle& bundle() {
     return WeightWorker::resourceBundle();
 }
 
@@ -22,7 +22,7 @@ QString text(const char* key) {
 }
 
 QString messageOf(const std::exception& failure) {
-    if (const auto* own = dynamic_cast<const TavloException*>(&failure))
+    if (const auto* own = dynamic_cast<const base::TavloException*>(&failure))
         return own->message();
     return QString::fromLocal8Bit(failure.what());
 }

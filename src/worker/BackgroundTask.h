@@ -15,15 +15,15 @@
 #include <utility>
 #include <variant>
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 #include "worker/Interruption.h"
 
 namespace tavlo::worker {
 
 // get() on a task that was cancelled.
-class CancellationException : public TavloException {
+class CancellationException : public base::TavloException {
 public:
-    using TavloException::TavloException;
+    using base::TavloException::TavloException;
 };
 
 // The program's one facility for work off the GUI thread (the GUI thread is the thread of the

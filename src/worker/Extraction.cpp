@@ -1,6 +1,6 @@
 #include "worker/Extraction.h"
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 
 namespace tavlo::worker {
 
@@ -11,7 +11,8 @@ QString extractValue(const QRegularExpression& expression, int group, const QStr
     if (!match.hasMatch())
         return QString();
     if (!match.hasCaptured(group))
-        throw TavloException(QStringLiteral("Group %1 of the expression did not take part in the match").arg(group));
+        throw base::TavloException(
+            QStringLiteral("Group %1 of the expression did not take part in the match").arg(group));
     return match.captured(group);
 }
 

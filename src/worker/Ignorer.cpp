@@ -9,18 +9,18 @@ using H = config::ConfigHelper;
 
 namespace {
 
-util::Decimal configuredDifference(const config::Config& config) {
+base::Decimal configuredDifference(const config::Config& config) {
     // Text instruments are only ever compared as text.
     const H::Instrument* instrument = config.getInstrument();
     if (config.getIgnoreDifference().isEmpty() ||
         (instrument && instrument->getInstrumentType() == H::InstrumentType::TEXT))
-        return util::Decimal();
-    return util::Decimal::tryParse(config.getIgnoreDifference()).value_or(util::Decimal());
+        return base::Decimal();
+    return base::Decimal::tryParse(config.getIgnoreDifference()).value_or(base::Decimal());
 }
 
-std::optional<util::Decimal> readNumber(QString text) {
+std::optional<base::Decimal> readNumber(QString text) {
     text.replace(u',', u'.');
-    return util::Decimal::tryParse(text);
+    return base::Decimal::tryParse(text);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tavlo/util/Decimal.h"
+#include "base/Decimal.h"
 #include "worker/DataLine.h"
 
 #include <optional>
@@ -16,7 +16,7 @@ namespace tavlo::worker {
 class Ignorer {
 public:
     explicit Ignorer(const config::Config& config);
-    Ignorer(int timeLimitMs, util::Decimal difference)
+    Ignorer(int timeLimitMs, base::Decimal difference)
         : m_timeLimit(timeLimitMs), m_difference(std::move(difference)) {}
 
     // Suppresses the line's value in place when it repeats the last one; always remembers a non-empty line.
@@ -27,12 +27,12 @@ public:
     bool inTolerance(const DataLine& line) const;
 
     int timeLimit() const { return m_timeLimit; }
-    const util::Decimal& difference() const { return m_difference; }
+    const base::Decimal& difference() const { return m_difference; }
 
 private:
     std::optional<DataLine> m_lastData;
     int m_timeLimit;
-    util::Decimal m_difference;
+    base::Decimal m_difference;
 };
 
 } // namespace tavlo::worker

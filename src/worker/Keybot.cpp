@@ -1,7 +1,7 @@
 #include "worker/Keybot.h"
 
+#include "base/ResourceBundle.h"
 #include "platform/KeyCodes.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "worker/WeightWorkerView.h"
 
 #include <QQueue>
@@ -39,8 +39,8 @@ Shared& shared() {
     return *s;
 }
 
-const util::ResourceBundle& bundle() {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
+const base::ResourceBundle& bundle() {
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
 }
 
 QString characterText(char32_t c) {

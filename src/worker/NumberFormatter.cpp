@@ -1,15 +1,15 @@
 #include "worker/NumberFormatter.h"
 
+#include "base/Exceptions.h"
 #include "config/Config.h"
-#include "tavlo/util/Exceptions.h"
 
 namespace tavlo::worker {
 
 using H = config::ConfigHelper;
 
 NumberFormatter::NumberFormatter(const config::Config& config, std::optional<int> roundingPrecision,
-                                 std::optional<util::RoundingMode> roundingMode, const H::MathOperation* mathOperation,
-                                 std::optional<util::Decimal> mathOperand)
+                                 std::optional<base::RoundingMode> roundingMode, const H::MathOperation* mathOperation,
+                                 std::optional<base::Decimal> mathOperand)
     : m_roundingPrecision(roundingPrecision), m_roundingMode(roundingMode), m_mathOperation(mathOperation),
       m_mathOperand(std::move(mathOperand)),
       m_decimalSeparator(config.getDecimalSeparator() == &H::DecimalSeparator::COMMA ? u',' : u'.'),
@@ -46,7 +46,7 @@ QString NumberFormatter::format(const QString& value) {
         m_text = QChar(u'-') + m_text.mid(start, end - start);
     }
 
-    util::Decimal number = util::Decimal::parse(m_text);
+    base::Decimal number = base::Decimal::parse(m_text);
     int32_t scale = number.scale();
 
     if (m_mathEnabled) {
@@ -55,18 +55,18 @@ QString NumberFormatter::format(const QString& value) {
             scale = number.scale();
         } else if (m_mathOperation == &H::MathOperation::DIVIDE && m_roundingPrecision && m_roundingMode) {
             if (m_mathOperand->signum() == 0)
-                throw ArithmeticException(QStringLiteral("Division by zero"));
+                throw base::ArithmeticException(QStringLiteral("Division by zero"));
             number = number.divide(*m_mathOperand, *m_roundingPrecision, *m_roundingMode);
             scale = *m_roundingPrecision;
         }
     }
 
     // Rounding only ever removes decimals; it never pads. A negative scale keeps its trailing zeros as digits.
-    util::Decimal written;
+    base::Decimal written;
     if (m_roundingEnabled && scale > 0 && *m_roundingPrecision < scale)
         written = number.setScale(*m_roundingPrecision, *m_roundingMode);
     else
-        written = number.setScale(scale < 0 ? 0 : scale, util::RoundingMode::DOWN);
+        written = number.setScale(scale < 0 ? 0 : scale, base::RoundingMode::DOWN);
 
     // Zero has no sign of its own, so a negative value that rounds to zero is written without a minus sign.
     QString out;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Decimal.h"
 #include "config/ConfigHelper.h"
-#include "tavlo/util/Decimal.h"
 
 #include <QString>
 #include <optional>
@@ -20,25 +20,25 @@ public:
     // Rounding precision and mode are given only when rounding is enabled, operation and operand only
     // when the math step is enabled; otherwise none.
     NumberFormatter(const config::Config& config, std::optional<int> roundingPrecision,
-                    std::optional<util::RoundingMode> roundingMode,
-                    const config::ConfigHelper::MathOperation* mathOperation, std::optional<util::Decimal> mathOperand);
+                    std::optional<base::RoundingMode> roundingMode,
+                    const config::ConfigHelper::MathOperation* mathOperation, std::optional<base::Decimal> mathOperand);
 
     // `value` is not empty and holds no white space. Fails with NumberFormatException for a text that is
     // not a number and with ArithmeticException for a division by zero.
     QString format(const QString& value);
 
     // The number of the last call, after the math step.
-    const util::Decimal& number() const { return m_number; }
+    const base::Decimal& number() const { return m_number; }
 
 private:
     std::optional<int> m_roundingPrecision;
-    std::optional<util::RoundingMode> m_roundingMode;
+    std::optional<base::RoundingMode> m_roundingMode;
     const config::ConfigHelper::MathOperation* m_mathOperation;
-    std::optional<util::Decimal> m_mathOperand;
+    std::optional<base::Decimal> m_mathOperand;
     QChar m_decimalSeparator;
     bool m_roundingEnabled;
     bool m_mathEnabled;
-    util::Decimal m_number;
+    base::Decimal m_number;
     QString m_text; // working buffer, reused between calls
 };
 

@@ -1,8 +1,8 @@
 #include "worker/RecordProcessor.h"
 
+#include "base/Expressions.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
-#include "tavlo/util/Expressions.h"
 #include "worker/Extraction.h"
 
 namespace tavlo::worker {
@@ -31,7 +31,7 @@ std::optional<NumberFormatter> formatterFor(const config::Config& config) {
 } // namespace
 
 RecordProcessor::RecordProcessor(const config::Config& config)
-    : m_expression(util::compileExpression(config.getCustomRegEx().isEmpty() ? instrumentOf(config)->getPattern()
+    : m_expression(base::compileExpression(config.getCustomRegEx().isEmpty() ? instrumentOf(config)->getPattern()
                                                                              : config.getCustomRegEx())),
       m_captureGroup(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT
                          ? 1

@@ -1,8 +1,8 @@
 #include "worker/SelfTest.h"
 
+#include "base/Exceptions.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
-#include "tavlo/util/Exceptions.h"
 #include "worker/DataLine.h"
 #include "worker/RecordProcessor.h"
 
@@ -30,7 +30,7 @@ int runSelfTest(QTextStream& out) {
             QString got;
             try {
                 got = processor.extract(record);
-            } catch (const TavloException& e) {
+            } catch (const base::TavloException& e) {
                 got = QStringLiteral("<failure: %1>").arg(e.message());
             }
             if (got != expected)

@@ -1,12 +1,12 @@
 #include "worker/WeightWorker.h"
 
+#include "base/Exceptions.h"
+#include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
 #include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/Exceptions.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "worker/RecordProcessor.h"
 
 #include <chrono>
@@ -40,7 +40,7 @@ QString className(const std::exception& failure) {
 }
 
 QString messageOf(const std::exception& failure) {
-    if (const auto* own = dynamic_cast<const TavloException*>(&failure))
+    if (const auto* own = dynamic_cast<const base::TavloException*>(&failure))
         return own->message();
     return QString::fromLocal8Bit(failure.what());
 }
@@ -50,9 +50,9 @@ constexpr qsizetype kOverflowShown = 64;
 
 } // namespace
 
-const util::ResourceBundle& WeightWorker::resourceBundle() {
-    static const util::ResourceBundle& bundle =
-        util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
+const base::ResourceBundle& WeightWorker::resourceBundle() {
+    static const base::ResourceBundle& bundle =
+        base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
     return bundle;
 }
 
@@ -91,7 +91,7 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
     : m_view(view), m_config(config::Config::copyConfig(config)) {
     m_rawData.reserve(30);
     if (m_config.getPort().isEmpty())
-        throw TavloException(resourceBundle().getString(QStringLiteral("null.port.error")));
+        throw base::TavloException(resourceBundle().getString(QStringLiteral("null.port.error")));
 
     serial::SerialPortLocal::addPortName(m_config.getPort());
     m_sp = openPort(portConfig(m_config));
@@ -253,7 +253,7 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
             m_sp = std::move(port);
             m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
             return true;
-        } catch (const TavloException&) {
+        } catch (const base::TavloException&) {
             // Not back yet; the next attempt follows.
         }
         if (!sleep(kReopenIntervalMs))

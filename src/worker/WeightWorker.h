@@ -18,7 +18,7 @@ class SerialIoError;
 class SerialPortLocal;
 } // namespace serial
 
-namespace tavlo::util {
+namespace tavlo::base {
 class ResourceBundle;
 }
 
@@ -54,7 +54,7 @@ public:
     // "Error [WW]: " with the failure's class name (without namespace), ": " and its message.
     static QString failureText(const std::exception& failure);
     // The worker message table.
-    static const util::ResourceBundle& resourceBundle();
+    static const base::ResourceBundle& resourceBundle();
 
     const config::Config& config() const { return m_config; }
 

@@ -1,7 +1,7 @@
 #include "worker/WeightWorkerAnd.h"
 
+#include "base/ResourceBundle.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QThread>
 
@@ -47,7 +47,7 @@ void WeightWorkerAnd::testDevice() {
     }
     if (key.isEmpty())
         return;
-    const util::ResourceBundle& bundle = resourceBundle();
+    const base::ResourceBundle& bundle = resourceBundle();
     m_boxes.showMessage(bundle.getString(QStringLiteral("warning")), bundle.getString(key),
                         MessageBoxSeam::Icon::Warning);
 }

@@ -1,8 +1,8 @@
 // Random raw records under random but valid settings through the record processor and the duplicate filter.
 // A failure of one record (TavloException) is the chain's normal answer; anything else is a finding.
+#include "base/Exceptions.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
-#include "tavlo/util/Exceptions.h"
 #include "worker/Ignorer.h"
 #include "worker/RecordProcessor.h"
 
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tavlo::worker::DataLine line(record, processor.process(record), count,
                                          tavlo::worker::Instant(std::chrono::milliseconds(count * 7)), false);
             ignorer.process(line);
-        } catch (const tavlo::TavloException&) {
+        } catch (const tavlo::base::TavloException&) {
             // A record that cannot be processed is logged and skipped by the worker.
         }
     }

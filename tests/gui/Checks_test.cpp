@@ -1,13 +1,13 @@
 // The option checks of the main window's fields and its two editing dialogs.
 #include "WindowFixture.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "tavlo/CustomRegExDialog.h"
 #include "tavlo/DecimalSeparatorBox.h"
 #include "tavlo/IgnoreDialog.h"
 #include "tavlo/InputTerminatorBox.h"
 #include "tavlo/TraySupport.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QApplication>
 #include <QCheckBox>

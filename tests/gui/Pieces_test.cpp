@@ -3,12 +3,12 @@
 #include "UrlRecorder.h"
 #include "WindowFixture.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "tavlo/AutoPortDialog.h"
 #include "tavlo/LinkMouseListener.h"
 #include "tavlo/LinkRunner.h"
 #include "tavlo/TraySupport.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "worker/MessageBoxSeam.h"
 
 #include <QComboBox>
@@ -26,7 +26,7 @@ using H = tavlo::config::ConfigHelper;
 namespace {
 
 QString workerText(const char* key) {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle")).getString(QLatin1String(key));
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle")).getString(QLatin1String(key));
 }
 
 AutoPortDialog* openDialog() {

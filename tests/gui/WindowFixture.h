@@ -6,6 +6,7 @@
 #include "../fakes/EventLoop.h"
 #include "../fakes/MemoryPreferences.h"
 #include "../fakes/SimSetup.h"
+#include "base/ResourceBundle.h"
 #include "platform/MidiSynth.h"
 #include "platform/keyboard/recording/RecordingKeyboard.h"
 #include "serial/SerialPortLocal.h"
@@ -13,7 +14,6 @@
 #include "tavlo/WindowDialogs.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QApplication>
 #include <QList>
@@ -53,7 +53,7 @@ public:
 
 // A text of the window's table.
 inline QString tavloText(const char* key) {
-    return util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
+    return base::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
 }
 
 class WindowFixture : public ::testing::Test {

@@ -2,10 +2,10 @@
 // by the tab that is left, and the previous-port rule of the automatic start.
 #include "WindowFixture.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "tavlo/EventLog.h"
 #include "tavlo/JLabelHtml.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -153,7 +153,7 @@ TEST_P(AutoStartTest, PreviousPortRule) {
     });
     VudareDiVezFrame2& w = open(c.commandLinePort ? std::optional<QString>(QStringLiteral("COM5")) : std::nullopt);
     const QString abortText =
-        util::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"))
+        base::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo"))
             .format(QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start"),
                     {QStringLiteral("COM3")});
     EXPECT_EQ(dialogs.texts().contains(abortText), c.expectAbortMessage);

@@ -2,8 +2,8 @@
 // "--child CASE" it is instead one run of the program's window whose exit status a test checks.
 #include "WindowFixture.h"
 
+#include "base/ResourceBundle.h"
 #include "tavlo/VudareDiVez.h"
-#include "tavlo/util/ResourceBundle.h"
 
 #include <QApplication>
 #include <QFile>
@@ -52,7 +52,7 @@ int runChild(const QString& which) {
             w.close();
         });
     } else if (which == QLatin1String("library")) {
-        util::SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"), QStringLiteral("/nonexistent/libtspSim.so"));
+        base::SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"), QStringLiteral("/nonexistent/libtspSim.so"));
         serial::SerialPortLocal::resetForTesting();
         port.reset();
     } else if (which == QLatin1String("damaged")) {
@@ -65,7 +65,7 @@ int runChild(const QString& which) {
             if (!line.startsWith("VudareDiVezFrame2.startStopJButton.text"))
                 damaged.write(line + '\n');
         damaged.close();
-        util::ResourceBundle::replaceForTesting(QStringLiteral("tavlo.Tavlo"), damaged.fileName());
+        base::ResourceBundle::replaceForTesting(QStringLiteral("tavlo.Tavlo"), damaged.fileName());
     } else if (which == QLatin1String("import")) {
         config::Config exported;
         store.loadConfig(exported, {QStringLiteral("COM5")});

@@ -4,10 +4,10 @@
 
 #include "../fakes/QtTestApp.h"
 
+#include "base/ResourceBundle.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "platform/keyboard/recording/RecordingKeyboard.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "worker/Acquisition.h"
 #include "worker/Keybot.h"
 #include "worker/WeightWorker.h"
@@ -28,7 +28,7 @@ namespace {
 constexpr const char* kPort = "COM5";
 
 QString tavloText(const char* key) {
-    return tavlo::util::ResourceBundle::getBundle("tavlo.Tavlo").getString(QLatin1String(key));
+    return tavlo::base::ResourceBundle::getBundle("tavlo.Tavlo").getString(QLatin1String(key));
 }
 
 class View : public tavlo::worker::AcquisitionView {

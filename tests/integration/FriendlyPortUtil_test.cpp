@@ -61,7 +61,7 @@ TEST_F(FriendlyPortUtilSim, AFailingUpdateKeepsTheOldList) {
     EXPECT_EQ(FriendlyPortUtil::getFriendlyPortList(), QStringList{"COM4: USB Serial Port - FTDI"});
 
     // A platform without driver information.
-    tavlo::util::SystemProperties::set(QStringLiteral("TSP_OSNAME"), QStringLiteral("Linux"));
+    tavlo::base::SystemProperties::set(QStringLiteral("TSP_OSNAME"), QStringLiteral("Linux"));
     serial::SerialPortLocal::resetForTesting();
     try {
         FriendlyPortUtil::update();

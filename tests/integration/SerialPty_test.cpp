@@ -1,9 +1,9 @@
 // The serial layer over the real native library (POSIX backend) and real pseudo-terminal pairs: the test holds
 // the master side as the instrument, the port object opens the slave side by its device name.
+#include "base/SystemProperties.h"
 #include "native/tsp.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@
 using serial::SerialConfig;
 using serial::SerialIoError;
 using serial::SerialPortLocal;
-using tavlo::util::SystemProperties;
+using tavlo::base::SystemProperties;
 using testing::HasSubstr;
 
 namespace {

@@ -4,10 +4,10 @@
 
 #include "../fakes/QtTestApp.h"
 
+#include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/SystemProperties.h"
 #include "worker/WeightWorker.h"
 
 #include <QElapsedTimer>
@@ -33,7 +33,7 @@ namespace {
 class WeightWorkerPty : public ::testing::Test {
 protected:
     void SetUp() override {
-        using tavlo::util::SystemProperties;
+        using tavlo::base::SystemProperties;
         SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"), QStringLiteral(TAVLO_BIN_DIR "/libtspWin.so"));
         SystemProperties::set(QStringLiteral("TSP_OSNAME"), QStringLiteral("Windows"));
         SystemProperties::set(QStringLiteral("TSP_OSARCH"), QStringLiteral("x86"));

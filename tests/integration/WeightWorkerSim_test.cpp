@@ -256,25 +256,25 @@ TEST_F(WeightWorkerSim, ConstructionFailuresLeaveThePortClosedAndTheWindowIdle) 
     try {
         WeightWorker worker(view, none);
         FAIL() << "constructed without a port";
-    } catch (const tavlo::TavloException& e) {
+    } catch (const tavlo::base::TavloException& e) {
         EXPECT_EQ(e.message(), text("null.port.error"));
     }
     EXPECT_TRUE(simLog().isEmpty()) << "the port layer was touched: " << simLog().toStdString();
 
     tspSimSetOpenResult(kPort, TSP_ERR_IN_USE);
-    EXPECT_THROW(WeightWorker(view, settings()), tavlo::TavloException);
+    EXPECT_THROW(WeightWorker(view, settings()), tavlo::base::TavloException);
     EXPECT_TRUE(view.connectedStates.isEmpty());
     tspSimSetOpenResult(kPort, TSP_OK);
 
     // Configuring fails after the native open: the port must be released.
     tspSimForceResult("SerConfigure", 5);
-    EXPECT_THROW(WeightWorker(view, settings()), tavlo::TavloException);
+    EXPECT_THROW(WeightWorker(view, settings()), tavlo::base::TavloException);
     EXPECT_EQ(tspSimIsOpen(kPort), 0);
     tspSimClearForcedResults();
 
     // The flush fails after the window was switched to connected: it goes back to idle.
     tspSimForceResult("SerRxFlush", -1);
-    EXPECT_THROW(WeightWorker(view, settings()), tavlo::TavloException);
+    EXPECT_THROW(WeightWorker(view, settings()), tavlo::base::TavloException);
     EXPECT_EQ(tspSimIsOpen(kPort), 0);
     EXPECT_EQ(view.connectedStates, (QList<bool>{true, false}));
     tspSimClearForcedResults();

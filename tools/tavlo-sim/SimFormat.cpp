@@ -1,7 +1,7 @@
 #include "SimFormat.h"
 
-#include "tavlo/util/Decimal.h"
-#include "tavlo/util/Exceptions.h"
+#include "base/Decimal.h"
+#include "base/Exceptions.h"
 
 #include <QHash>
 
@@ -99,11 +99,11 @@ std::optional<QByteArray> fillTemplate(const QByteArray& format, const QString& 
             field = value.toLatin1();
             break;
         case 'f': {
-            const auto number = util::Decimal::tryParse(value);
+            const auto number = base::Decimal::tryParse(value);
             if (!number)
                 return fail(QStringLiteral("not a decimal number: %1").arg(value));
-            const util::Decimal rounded =
-                precision >= 0 ? number->setScale(precision, util::RoundingMode::HALF_UP) : *number;
+            const base::Decimal rounded =
+                precision >= 0 ? number->setScale(precision, base::RoundingMode::HALF_UP) : *number;
             QString digits = rounded.abs().toPlainString();
             const QByteArray sign = rounded.signum() < 0 ? "-" : (plus ? "+" : "");
             QByteArray body = digits.toLatin1();

@@ -1,12 +1,12 @@
 #include "tavlo/headless/HeadlessRunner.h"
 
+#include "base/Exceptions.h"
 #include "config/Instrument.h"
 #include "platform/Desktop.h"
 #include "serial/SerialPortLocal.h"
 #include "tavlo/headless/OutputKeyboards.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/FilePreferences.h"
-#include "tavlo/util/Exceptions.h"
 #include "worker/Keybot.h"
 #include "worker/MessageBoxSeam.h"
 #include "worker/WeightWorker.h"
@@ -207,7 +207,7 @@ bool HeadlessRunner::loadSettings() {
             // to the file or to the user's settings.
             QTemporaryDir scratch;
             if (!scratch.isValid())
-                throw TavloException(QStringLiteral("no temporary folder for reading the settings file"));
+                throw base::TavloException(QStringLiteral("no temporary folder for reading the settings file"));
             auto root = prefs::FilePreferences::createRoot(scratch.filePath(QStringLiteral("settings")));
             prefs::ConfigStore store(*root);
             store.importSettings(*m_commandLine.settingsFile);
@@ -216,7 +216,7 @@ bool HeadlessRunner::loadSettings() {
             prefs::ConfigStore store;
             valid = store.loadConfig(m_config, portList);
         }
-    } catch (const TavloException& e) {
+    } catch (const base::TavloException& e) {
         const QString what = m_commandLine.settingsFile ? *m_commandLine.settingsFile : QStringLiteral("the store");
         std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(what), qPrintable(e.message()));
         return false;

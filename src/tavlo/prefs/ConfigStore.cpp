@@ -1,23 +1,25 @@
 #include "tavlo/prefs/ConfigStore.h"
 
+#include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "tavlo/prefs/FilePreferencesFactory.h"
 #include "tavlo/prefs/Preferences.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/prefs/PreferencesXml.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 
+using tavlo::base::SystemProperties;
+
 namespace tavlo::prefs {
 
 using config::Config;
 using H = config::ConfigHelper;
-using util::SystemProperties;
+using base::SystemProperties;
 
 namespace {
 
@@ -68,7 +70,7 @@ template <typename T> QString nameOf(const T* option) {
     return (option ? option : T::getDefault())->name();
 }
 
-void reportSaveFailure(const TavloException& e) {
+void reportSaveFailure(const base::TavloException& e) {
     qWarning().noquote() << QStringLiteral("saveConfig exception: ") + e.message();
 }
 
@@ -79,7 +81,7 @@ template <typename Fn> void guarded(Fn fn) {
         fn();
     } catch (const AccessDeniedException&) {
         throw;
-    } catch (const TavloException& e) {
+    } catch (const base::TavloException& e) {
         reportSaveFailure(e);
     }
 }

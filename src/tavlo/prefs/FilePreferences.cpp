@@ -1,8 +1,8 @@
 #include "tavlo/prefs/FilePreferences.h"
 
+#include "base/PropertiesCodec.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/prefs/PrefsLog.h"
-#include "tavlo/util/PropertiesCodec.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,11 +12,13 @@
 #include <QMutex>
 #include <QSaveFile>
 
+using tavlo::base::PropertiesCodec;
+
 Q_LOGGING_CATEGORY(tavloPrefsLog, "tavlo.prefs", QtInfoMsg)
 
 namespace tavlo::prefs {
 
-using util::PropertiesCodec;
+using base::PropertiesCodec;
 
 namespace {
 
@@ -52,12 +54,13 @@ QMutex& FilePreferences::fileLock() {
 void FilePreferences::checkKey(const QString& key) const {
     // A "." would make the key read back as a child node's entry.
     if (key.contains(u'.'))
-        throw IllegalArgumentException(QStringLiteral("The settings file does not accept '.' in a key: ") + key);
+        throw base::IllegalArgumentException(QStringLiteral("The settings file does not accept '.' in a key: ") + key);
 }
 
 void FilePreferences::checkName(const QString& name) const {
     if (name.contains(u'.'))
-        throw IllegalArgumentException(QStringLiteral("The settings file does not accept '.' in a node name: ") + name);
+        throw base::IllegalArgumentException(QStringLiteral("The settings file does not accept '.' in a node name: ") +
+                                             name);
 }
 
 std::optional<QString> FilePreferences::getSpi(const QString& key) {

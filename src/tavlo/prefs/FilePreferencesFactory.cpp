@@ -1,8 +1,8 @@
 #include "tavlo/prefs/FilePreferencesFactory.h"
 
+#include "base/SystemProperties.h"
 #include "tavlo/prefs/FilePreferences.h"
 #include "tavlo/prefs/PrefsLog.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,8 +24,8 @@ QString FilePreferencesFactory::resolvePreferencesFile(const std::optional<QStri
 QString FilePreferencesFactory::getPreferencesFile() {
     static const QString file = [] {
         const QString path =
-            resolvePreferencesFile(util::SystemProperties::get(SYSTEM_PROPERTY_FILE),
-                                   util::SystemProperties::get(QStringLiteral("user.home"), QDir::homePath()));
+            resolvePreferencesFile(base::SystemProperties::get(SYSTEM_PROPERTY_FILE),
+                                   base::SystemProperties::get(QStringLiteral("user.home"), QDir::homePath()));
         qCInfo(tavloPrefsLog).noquote() << QStringLiteral("Preferences file is ") + QDir::toNativeSeparators(path);
         return path;
     }();

@@ -63,26 +63,27 @@ void Preferences::checkName(const QString&) const {}
 
 void Preferences::validateKey(const QString& key) const {
     if (key.size() > MAX_KEY_LENGTH)
-        throw IllegalArgumentException(QStringLiteral("Key too long: ") + key);
+        throw base::IllegalArgumentException(QStringLiteral("Key too long: ") + key);
     if (key.contains(QChar(0)))
-        throw IllegalArgumentException(QStringLiteral("Key contains code point U+0000"));
+        throw base::IllegalArgumentException(QStringLiteral("Key contains code point U+0000"));
     checkKey(key);
 }
 
 void Preferences::validateValue(const QString& value) const {
     if (value.size() > MAX_VALUE_LENGTH)
-        throw IllegalArgumentException(QStringLiteral("Value too long: ") + value.left(40) + QStringLiteral("..."));
+        throw base::IllegalArgumentException(QStringLiteral("Value too long: ") + value.left(40) +
+                                             QStringLiteral("..."));
     if (value.contains(QChar(0)))
-        throw IllegalArgumentException(QStringLiteral("Value contains code point U+0000"));
+        throw base::IllegalArgumentException(QStringLiteral("Value contains code point U+0000"));
 }
 
 void Preferences::validateName(const QString& name) const {
     if (name.isEmpty())
-        throw IllegalArgumentException(QStringLiteral("Empty node name"));
+        throw base::IllegalArgumentException(QStringLiteral("Empty node name"));
     if (name.contains(u'/'))
-        throw IllegalArgumentException(QStringLiteral("Node name contains '/': ") + name);
+        throw base::IllegalArgumentException(QStringLiteral("Node name contains '/': ") + name);
     if (name.size() > MAX_NAME_LENGTH)
-        throw IllegalArgumentException(QStringLiteral("Node name too long: ") + name);
+        throw base::IllegalArgumentException(QStringLiteral("Node name too long: ") + name);
     checkName(name);
 }
 
@@ -92,7 +93,7 @@ QString Preferences::get(const QString& key, const QString& def) {
     std::optional<QString> value;
     try {
         value = getSpi(key);
-    } catch (const TavloException&) {
+    } catch (const base::TavloException&) {
         // A store that cannot answer is treated like a missing key.
     }
     return value.value_or(def);
@@ -182,12 +183,12 @@ Preferences& Preferences::node(const QString& path) {
     if (path == QLatin1String("/"))
         return root();
     if (path.endsWith(u'/'))
-        throw IllegalArgumentException(QStringLiteral("Path ends with slash: ") + path);
+        throw base::IllegalArgumentException(QStringLiteral("Path ends with slash: ") + path);
     const bool absolute = path.startsWith(u'/');
     const QStringList names = (absolute ? path.mid(1) : path).split(u'/');
     for (const QString& name : names) {
         if (name.isEmpty())
-            throw IllegalArgumentException(QStringLiteral("Consecutive slashes in path: ") + path);
+            throw base::IllegalArgumentException(QStringLiteral("Consecutive slashes in path: ") + path);
         validateName(name);
     }
     Preferences* p = absolute ? &root() : this;

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 
 namespace tavlo::prefs {
 
 // The store behind a preferences tree could not be read or written (a file, the registry).
-class BackingStoreException : public TavloException {
+class BackingStoreException : public base::TavloException {
 public:
-    using TavloException::TavloException;
+    using base::TavloException::TavloException;
 };
 
 // The operating system refused access to the store. Callers that report other store failures quietly
@@ -18,21 +18,21 @@ public:
 };
 
 // A settings export file that is not well-formed or not laid out as a preferences export.
-class InvalidPreferencesFormatException : public TavloException {
+class InvalidPreferencesFormatException : public base::TavloException {
 public:
-    using TavloException::TavloException;
+    using base::TavloException::TavloException;
 };
 
 // An operation on a node that has been removed, or the removal of a root.
-class IllegalStateException : public TavloException {
+class IllegalStateException : public base::TavloException {
 public:
-    using TavloException::TavloException;
+    using base::TavloException::TavloException;
 };
 
 // A file outside the store (an export file) could not be read or written.
-class IOException : public TavloException {
+class IOException : public base::TavloException {
 public:
-    using TavloException::TavloException;
+    using base::TavloException::TavloException;
 };
 
 } // namespace tavlo::prefs

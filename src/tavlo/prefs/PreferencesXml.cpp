@@ -165,7 +165,7 @@ void validateNode(const PreferencesXml::Node& node, const QString& path, const P
             root.validateKey(key);
             root.validateValue(value);
         }
-    } catch (const IllegalArgumentException& e) {
+    } catch (const base::IllegalArgumentException& e) {
         throw InvalidPreferencesFormatException(QStringLiteral("The settings export holds an entry of %1 that cannot "
                                                                "be stored: %2.")
                                                     .arg(path, e.message()));
@@ -173,7 +173,7 @@ void validateNode(const PreferencesXml::Node& node, const QString& path, const P
     for (const PreferencesXml::Node& child : node.children) {
         try {
             root.validateName(child.name);
-        } catch (const IllegalArgumentException& e) {
+        } catch (const base::IllegalArgumentException& e) {
             throw InvalidPreferencesFormatException(
                 QStringLiteral("The settings export holds a node below %1 that cannot be stored: %2.")
                     .arg(path, e.message()));

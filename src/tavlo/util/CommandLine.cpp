@@ -1,6 +1,8 @@
 #include "tavlo/util/CommandLine.h"
 
-#include "tavlo/util/SystemProperties.h"
+#include "base/SystemProperties.h"
+
+using tavlo::base::SystemProperties;
 
 namespace tavlo::util {
 

@@ -1,6 +1,6 @@
 #include "tavlo/util/ReadRemoteUpdate.h"
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 #include "worker/Interruption.h"
 
 #include <QEventLoop>
@@ -125,14 +125,14 @@ void ReadRemoteUpdate::fetch(Timeouts timeouts) {
         loop.exec();
     if (!reply->isFinished()) {
         reply->abort();
-        throw TavloException(QStringLiteral("Interrupted"));
+        throw base::TavloException(QStringLiteral("Interrupted"));
     }
     if (timedOut)
-        throw TavloException(connected ? QStringLiteral("Timeout") : QStringLiteral("Connect timed out"));
+        throw base::TavloException(connected ? QStringLiteral("Timeout") : QStringLiteral("Connect timed out"));
     if (tooLarge)
-        throw TavloException(QStringLiteral("The version document is too large"));
+        throw base::TavloException(QStringLiteral("The version document is too large"));
     if (reply->error() != QNetworkReply::NoError)
-        throw TavloException(reply->errorString());
+        throw base::TavloException(reply->errorString());
     m_content = QString::fromUtf8(reply->readAll());
 }
 

@@ -1,10 +1,12 @@
 #include "tavlo/util/UpdateWorker.h"
 
+#include "base/ResourceBundle.h"
 #include "tavlo/util/ProductSite.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "tavlo/util/UpdateWorkerView.h"
 
 #include <QLoggingCategory>
+
+using tavlo::base::ResourceBundle;
 
 Q_LOGGING_CATEGORY(tavloUpdateLog, "tavlo.update", QtInfoMsg)
 

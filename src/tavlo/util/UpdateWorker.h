@@ -5,9 +5,12 @@
 
 #include <optional>
 
+namespace tavlo::base {
+class ResourceBundle;
+}
+
 namespace tavlo::util {
 
-class ResourceBundle;
 class UpdateWorkerView;
 
 // The update check at start-up: fetches the version document in the background and tells the view whether a
@@ -25,7 +28,7 @@ protected:
     void done() override;
 
 private:
-    const ResourceBundle& m_resourceBundle;
+    const base::ResourceBundle& m_resourceBundle;
     UpdateWorkerView* m_view;
     QString m_remoteUrl;
     QString m_currentVersion;

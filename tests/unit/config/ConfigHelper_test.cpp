@@ -128,11 +128,11 @@ TEST(ConfigHelper, NamedOptionsLookUpByExactName) {
     EXPECT_FALSE(H::Connect::valid("auto"));
     EXPECT_FALSE(H::Connect::valid(" AUTO"));
     EXPECT_TRUE(H::Connect::valid("AUTO"));
-    EXPECT_THROW(H::Sound::valueOf("GONG"), tavlo::IllegalArgumentException);
+    EXPECT_THROW(H::Sound::valueOf("GONG"), tavlo::base::IllegalArgumentException);
     EXPECT_EQ(H::RoundingMethod::getDefault(), &H::RoundingMethod::HALF_UP);
     EXPECT_EQ(H::RoundingMethod::values().size(), 7);
     EXPECT_EQ(H::RoundingMethod::values().first(), &H::RoundingMethod::CEILING);
-    EXPECT_EQ(H::RoundingMethod::HALF_EVEN.getRoundingMode(), tavlo::util::RoundingMode::HALF_EVEN);
+    EXPECT_EQ(H::RoundingMethod::HALF_EVEN.getRoundingMode(), tavlo::base::RoundingMode::HALF_EVEN);
     EXPECT_EQ(H::RoundingMethod::HALF_DOWN.toString(), "half down");
     EXPECT_EQ(H::Sound::OPEN_TRIANGLE.toString(), "Triangle");
     EXPECT_EQ(H::Sound::OPEN_TRIANGLE.getPercussionNumber(), 81);

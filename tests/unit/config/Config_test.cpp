@@ -154,9 +154,9 @@ TEST(Config, MathOperandReadsAsAnExactDecimal) {
     c.setMathOperand("2.50");
     EXPECT_EQ(c.getMathOperandAsBigDecimal().toPlainString(), "2.50");
     c.setMathOperand("");
-    EXPECT_THROW(c.getMathOperandAsBigDecimal(), tavlo::NumberFormatException);
+    EXPECT_THROW(c.getMathOperandAsBigDecimal(), tavlo::base::NumberFormatException);
     c.setMathOperand("1,5");
-    EXPECT_THROW(c.getMathOperandAsBigDecimal(), tavlo::NumberFormatException);
+    EXPECT_THROW(c.getMathOperandAsBigDecimal(), tavlo::base::NumberFormatException);
 }
 
 } // namespace

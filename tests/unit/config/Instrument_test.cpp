@@ -1,6 +1,6 @@
+#include "base/Expressions.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
-#include "tavlo/util/Expressions.h"
 #include "worker/DataLine.h"
 #include "worker/Extraction.h"
 #include "worker/RecordProcessor.h"
@@ -126,7 +126,7 @@ TEST(Instrument, FullPrintableClassTakesEveryPrintableCharacter) {
     QString printable;
     for (int c = 32; c <= 126; ++c)
         printable += QChar(c);
-    const auto expression = tavlo::util::compileExpression(Instrument::BARCODE_ALPHA_COMPLETE.getPattern());
+    const auto expression = tavlo::base::compileExpression(Instrument::BARCODE_ALPHA_COMPLETE.getPattern());
     EXPECT_EQ(tavlo::worker::extractValue(expression, 1, printable + "\r"), printable);
     EXPECT_EQ(tavlo::worker::extractValue(expression, 1, QString("\x7f\x80") + "AB\t"), "AB");
 }

@@ -167,7 +167,7 @@ TEST_P(KeybotMissing, ReportsEachOccurrenceAndTypesTheRest) {
     Bench b(s);
     b.keybot->typeString(c.value);
     EXPECT_EQ(b.keyboard->keyTrace(), c.trace);
-    const QString prefix = tavlo::util::ResourceBundle::getBundle("tavlo.worker.WorkerBundle").getString("cannot_type");
+    const QString prefix = tavlo::base::ResourceBundle::getBundle("tavlo.worker.WorkerBundle").getString("cannot_type");
     QStringList expected;
     for (const QString& r : c.reported)
         expected.append(prefix + r);

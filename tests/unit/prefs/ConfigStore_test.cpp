@@ -1,10 +1,10 @@
 #include "tavlo/prefs/ConfigStore.h"
 
+#include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "tavlo/prefs/FilePreferences.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include "../../fakes/LogCapture.h"
 #include "../../fakes/MemoryPreferences.h"
@@ -250,7 +250,7 @@ TEST(ConfigStoreEditionTest, TheMultiUserEditionKeepsItsSettingsInTheSharedFile)
     qputenv("ProgramData", programData.path().toLocal8Bit());
     EXPECT_EQ(ConfigStore::multiUserPreferencesFile(),
               programData.path() + QStringLiteral("/Corvane/TavloQX/prefs.txt"));
-    tavlo::util::SystemProperties::set(QStringLiteral("EDITION"), QStringLiteral("QX"));
+    tavlo::base::SystemProperties::set(QStringLiteral("EDITION"), QStringLiteral("QX"));
 
     ConfigStore store;
     Config config;
@@ -262,7 +262,7 @@ TEST(ConfigStoreEditionTest, TheMultiUserEditionKeepsItsSettingsInTheSharedFile)
 
     qunsetenv("ProgramData");
     EXPECT_EQ(ConfigStore::multiUserPreferencesFile(), QStringLiteral("/var/lib/Corvane/TavloQX/prefs.txt"));
-    tavlo::util::SystemProperties::remove(QStringLiteral("EDITION"));
+    tavlo::base::SystemProperties::remove(QStringLiteral("EDITION"));
 }
 
 } // namespace

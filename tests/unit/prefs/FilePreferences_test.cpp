@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using tavlo::IllegalArgumentException;
+using tavlo::base::IllegalArgumentException;
 using tavlo::prefs::BackingStoreException;
 using tavlo::prefs::FilePreferences;
 using tavlo::prefs::FilePreferencesFactory;
@@ -181,8 +181,8 @@ TEST_F(FilePreferencesTest, TwoTreesOnOneFileKeepEachOthersNodes) {
 TEST_F(FilePreferencesTest, RefusesDotsInKeysAndNamesBecauseTheyWouldReadBackAsAnotherNode) {
     auto root = FilePreferences::createRoot(file());
     Preferences& node = root->node(kNode);
-    EXPECT_THROW(node.put(QStringLiteral("a.b"), QStringLiteral("v")), IllegalArgumentException);
-    EXPECT_THROW(root->node(QStringLiteral("/com/x.y")), IllegalArgumentException);
+    EXPECT_THROW(node.put(QStringLiteral("a.b"), QStringLiteral("v")), tavlo::base::IllegalArgumentException);
+    EXPECT_THROW(root->node(QStringLiteral("/com/x.y")), tavlo::base::IllegalArgumentException);
     EXPECT_FALSE(QFile::exists(file()));
 }
 

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using tavlo::IllegalArgumentException;
+using tavlo::base::IllegalArgumentException;
 using tavlo::prefs::AccessDeniedException;
 using tavlo::prefs::PlatformPreferences;
 using tavlo::prefs::Preferences;
@@ -80,12 +80,12 @@ TEST_F(PlatformPreferencesTest, AStoreThatCannotBeWrittenIsAnAccessRefusal) {
 
 TEST_F(PlatformPreferencesTest, RefusesMalformedPathsAndOversizedTexts) {
     auto root = openRoot();
-    EXPECT_THROW(root->node(QStringLiteral("/a//b")), IllegalArgumentException);
-    EXPECT_THROW(root->node(QStringLiteral("/a/")), IllegalArgumentException);
-    EXPECT_THROW(root->node(QString(81, u'n')), IllegalArgumentException);
-    EXPECT_THROW(root->put(QString(81, u'k'), QString()), IllegalArgumentException);
-    EXPECT_THROW(root->put(QStringLiteral("k"), QString(8193, u'v')), IllegalArgumentException);
-    EXPECT_THROW(root->put(QStringLiteral("k"), QStringLiteral("a") + QChar(0)), IllegalArgumentException);
+    EXPECT_THROW(root->node(QStringLiteral("/a//b")), tavlo::base::IllegalArgumentException);
+    EXPECT_THROW(root->node(QStringLiteral("/a/")), tavlo::base::IllegalArgumentException);
+    EXPECT_THROW(root->node(QString(81, u'n')), tavlo::base::IllegalArgumentException);
+    EXPECT_THROW(root->put(QString(81, u'k'), QString()), tavlo::base::IllegalArgumentException);
+    EXPECT_THROW(root->put(QStringLiteral("k"), QString(8193, u'v')), tavlo::base::IllegalArgumentException);
+    EXPECT_THROW(root->put(QStringLiteral("k"), QStringLiteral("a") + QChar(0)), tavlo::base::IllegalArgumentException);
     EXPECT_NO_THROW(root->put(QString(80, u'k'), QString(8192, u'v')));
     EXPECT_EQ(&root->node(QStringLiteral("/")), root.get());
     EXPECT_EQ(&root->node(QStringLiteral("x")), &root->node(QStringLiteral("/x")));

@@ -1,6 +1,6 @@
+#include "base/SystemProperties.h"
 #include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 using serial::SerialArgumentError;
 using serial::SerialConfig;
-using tavlo::util::SystemProperties;
+using tavlo::base::SystemProperties;
 
 namespace {
 

@@ -9,7 +9,7 @@
 using serial::NativeLibraryError;
 using serial::PortDriverInfo;
 using serial::SerialPortLocal;
-using tavlo::util::SystemProperties;
+using tavlo::base::SystemProperties;
 using testing::HasSubstr;
 
 namespace {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/SystemProperties.h"
 #include "native/sim/tspSimControl.h"
 #include "serial/SerialArgumentError.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +25,11 @@ protected:
         tspSimReset();
         serial::SerialPortLocal::resetForTesting();
         for (const char* name : {"TSP_OSNAME", "TSP_OSARCH", "TSP_LIBRARY_PATH", "SERIAL_PORT_LIST"})
-            tavlo::util::SystemProperties::remove(QString::fromLatin1(name));
+            tavlo::base::SystemProperties::remove(QString::fromLatin1(name));
     }
 
     static void useSystem(const char* os, const char* arch) {
-        using tavlo::util::SystemProperties;
+        using tavlo::base::SystemProperties;
         SystemProperties::set(QStringLiteral("TSP_OSNAME"), QString::fromUtf8(os));
         SystemProperties::set(QStringLiteral("TSP_OSARCH"), QString::fromUtf8(arch));
         SystemProperties::set(QStringLiteral("TSP_LIBRARY_PATH"), QStringLiteral(TAVLO_BIN_DIR "/libtspSim.so"));

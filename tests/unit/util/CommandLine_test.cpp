@@ -1,5 +1,5 @@
+#include "base/SystemProperties.h"
 #include "tavlo/util/CommandLine.h"
-#include "tavlo/util/SystemProperties.h"
 
 #include <gtest/gtest.h>
 
@@ -42,10 +42,10 @@ TEST(CommandLine, PropertiesAnywhere) {
     ASSERT_EQ(cl.properties.size(), 3);
     EXPECT_EQ(cl.properties[0].second, "COM7;COM3;");
     cl.applyProperties();
-    EXPECT_EQ(tavlo::util::SystemProperties::get("EDITION"), "QX");
-    EXPECT_EQ(tavlo::util::SystemProperties::get("EMPTY"), "");
+    EXPECT_EQ(tavlo::base::SystemProperties::get("EDITION"), "QX");
+    EXPECT_EQ(tavlo::base::SystemProperties::get("EMPTY"), "");
     for (const char* name : {"EDITION", "EMPTY", "SERIAL_PORT_LIST"})
-        tavlo::util::SystemProperties::remove(name);
+        tavlo::base::SystemProperties::remove(name);
 }
 
 TEST(CommandLine, InformationalModesWinOverHeadless) {

@@ -1,13 +1,13 @@
 #include "tavlo/util/ReadRemoteUpdate.h"
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include "../../fakes/LocalHttpServer.h"
 #include "../../fakes/QtTestApp.h"
 
 #include <gtest/gtest.h>
 
-using tavlo::TavloException;
+using tavlo::base::TavloException;
 using tavlo::test::LocalHttpServer;
 using tavlo::util::ReadRemoteUpdate;
 
@@ -114,7 +114,7 @@ TEST_F(ReadRemoteUpdateTest, AServerThatNeverAnswersEndsInATimeout) {
     try {
         fetch(QStringLiteral("en"), QString(), {2000, 300});
         FAIL() << "no failure";
-    } catch (const TavloException& e) {
+    } catch (const tavlo::base::TavloException& e) {
         EXPECT_EQ(e.message(), QStringLiteral("Timeout"));
     }
     EXPECT_EQ(m_server.requests(), 1);
@@ -122,7 +122,7 @@ TEST_F(ReadRemoteUpdateTest, AServerThatNeverAnswersEndsInATimeout) {
 
 TEST_F(ReadRemoteUpdateTest, AMissingDocumentOrARefusedConnectionIsAFailure) {
     m_server.setMode(LocalHttpServer::Mode::NotFound);
-    EXPECT_THROW(fetch(QStringLiteral("en")), TavloException);
+    EXPECT_THROW(fetch(QStringLiteral("en")), tavlo::base::TavloException);
 
     QString closedUrl;
     {
@@ -130,12 +130,12 @@ TEST_F(ReadRemoteUpdateTest, AMissingDocumentOrARefusedConnectionIsAFailure) {
         closedUrl = gone.url();
     }
     EXPECT_THROW(ReadRemoteUpdate(closedUrl, QStringLiteral("2018.1.0.1"), QStringLiteral("en"), QString()),
-                 TavloException);
+                 tavlo::base::TavloException);
 }
 
 TEST_F(ReadRemoteUpdateTest, RefusesADocumentBeyondTheSizeLimit) {
     m_server.serve(QByteArray(ReadRemoteUpdate::MAX_DOCUMENT_BYTES + 1, 'x'));
-    EXPECT_THROW(fetch(QStringLiteral("en")), TavloException);
+    EXPECT_THROW(fetch(QStringLiteral("en")), tavlo::base::TavloException);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "tavlo/util/UpdateWorker.h"
 
+#include "base/ResourceBundle.h"
 #include "tavlo/util/ProductSite.h"
-#include "tavlo/util/ResourceBundle.h"
 #include "tavlo/util/UpdateWorkerView.h"
 
 #include "../../fakes/LocalHttpServer.h"
@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
+using tavlo::base::ResourceBundle;
 using tavlo::test::LocalHttpServer;
 using tavlo::test::processEventsUntil;
-using tavlo::util::ResourceBundle;
 using tavlo::util::UpdateWorker;
 
 namespace {

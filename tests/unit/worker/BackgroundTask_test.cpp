@@ -86,13 +86,13 @@ TEST(BackgroundTaskTest, RunsBodyOffTheGuiThreadAndDeliversEveryItemInOrderBefor
 
 TEST(BackgroundTaskTest, GetRethrowsWhatTheBodyThrew) {
     auto task = std::make_shared<ScriptedTask>(
-        [](ScriptedTask&) -> int { throw tavlo::NumberFormatException(QStringLiteral("not a number: x")); });
+        [](ScriptedTask&) -> int { throw tavlo::base::NumberFormatException(QStringLiteral("not a number: x")); });
     task->execute();
     ASSERT_TRUE(processEventsUntil([&] { return task->doneCalls > 0; }));
     try {
         task->get();
         FAIL() << "get() returned";
-    } catch (const tavlo::NumberFormatException& e) {
+    } catch (const tavlo::base::NumberFormatException& e) {
         EXPECT_EQ(e.message(), QStringLiteral("not a number: x"));
     }
     EXPECT_TRUE(task->isDone());

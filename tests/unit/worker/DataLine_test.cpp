@@ -1,5 +1,5 @@
-#include "tavlo/util/Exceptions.h"
-#include "tavlo/util/Expressions.h"
+#include "base/Exceptions.h"
+#include "base/Expressions.h"
 #include "worker/DataLine.h"
 #include "worker/Extraction.h"
 
@@ -37,7 +37,7 @@ TEST(DataLine, DeletingTheValueKeepsTheRecord) {
 }
 
 TEST(Extraction, FirstMatchAnywhereAndItsGroup) {
-    const auto signedNumber = tavlo::util::compileExpression(R"(([-+]?\s*[0-9]*[\.,]?[0-9]+))");
+    const auto signedNumber = tavlo::base::compileExpression(R"(([-+]?\s*[0-9]*[\.,]?[0-9]+))");
     EXPECT_EQ(extractValue(signedNumber, 1, "ST,+  12.345 kg\r\n"), "+  12.345");
     EXPECT_EQ(extractValue(signedNumber, 1, "A 1.5 B 2.5\r\n"), " 1.5");
     EXPECT_EQ(extractValue(signedNumber, 1, "no digits\r\n"), "");
@@ -46,22 +46,22 @@ TEST(Extraction, FirstMatchAnywhereAndItsGroup) {
 }
 
 TEST(Extraction, GroupOutsideTheMatchIsAFailureNotAnEmptyValue) {
-    const auto optionalGroup = tavlo::util::compileExpression(R"(N(?:([0-9]+)|x))");
+    const auto optionalGroup = tavlo::base::compileExpression(R"(N(?:([0-9]+)|x))");
     EXPECT_EQ(extractValue(optionalGroup, 1, "N12"), "12");
-    EXPECT_THROW(extractValue(optionalGroup, 1, "Nx"), tavlo::TavloException);
-    const auto emptyGroup = tavlo::util::compileExpression(R"(N([0-9]*))");
+    EXPECT_THROW(extractValue(optionalGroup, 1, "Nx"), tavlo::base::TavloException);
+    const auto emptyGroup = tavlo::base::compileExpression(R"(N([0-9]*))");
     EXPECT_EQ(extractValue(emptyGroup, 1, "Nx"), "");
 }
 
 TEST(Extraction, DotStopsAtCarriageReturnAndLineFeed) {
-    const auto expression = tavlo::util::compileExpression(R"(^A.*(B))");
+    const auto expression = tavlo::base::compileExpression(R"(^A.*(B))");
     EXPECT_EQ(extractValue(expression, 1, "A..B"), "B");
     EXPECT_EQ(extractValue(expression, 1, "A\rB"), "");
     EXPECT_EQ(extractValue(expression, 1, "A\nB"), "");
 }
 
 TEST(Extraction, AsciiClassesAndHighBytes) {
-    const auto digits = tavlo::util::compileExpression(R"((\d+))");
+    const auto digits = tavlo::base::compileExpression(R"((\d+))");
     QString record = QString::fromUtf8("\xd9\xa1\xd9\xa2"); // Arabic-Indic digits are not \d
     EXPECT_EQ(extractValue(digits, 1, record + "7"), "7");
     QString latin1;
@@ -69,7 +69,7 @@ TEST(Extraction, AsciiClassesAndHighBytes) {
     latin1 += QStringLiteral("12");
     latin1 += QChar(0xFF);
     EXPECT_EQ(extractValue(digits, 1, latin1), "12");
-    const auto invalid = tavlo::util::compileExpression("(");
+    const auto invalid = tavlo::base::compileExpression("(");
     EXPECT_EQ(extractValue(invalid, 1, "12"), "");
 }
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using tavlo::base::Decimal;
 using tavlo::config::Config;
-using tavlo::util::Decimal;
 using tavlo::worker::DataLine;
 using tavlo::worker::Ignorer;
 using tavlo::worker::Instant;

@@ -1,12 +1,12 @@
+#include "base/Exceptions.h"
 #include "config/Config.h"
-#include "tavlo/util/Exceptions.h"
 #include "worker/NumberFormatter.h"
 
 #include <gtest/gtest.h>
 
+using tavlo::base::Decimal;
+using tavlo::base::RoundingMode;
 using tavlo::config::Config;
-using tavlo::util::Decimal;
-using tavlo::util::RoundingMode;
 using tavlo::worker::NumberFormatter;
 using H = tavlo::config::ConfigHelper;
 
@@ -110,15 +110,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NumberFormatter, RejectsWhatIsNotANumber) {
     NumberFormatter f = formatterFor(Settings{});
     for (const char* bad : {"-", "12-", "abc", "1.2.3", "1,2,3", "--1", "1e", "."})
-        EXPECT_THROW(f.format(bad), tavlo::NumberFormatException) << bad;
+        EXPECT_THROW(f.format(bad), tavlo::base::NumberFormatException) << bad;
     EXPECT_EQ(f.format("+-1"), "-1");    // text before the minus sign is dropped, the plus sign with it
     EXPECT_EQ(f.format("4.20"), "4.20"); // the formatter goes on after a failure
 }
 
 TEST(NumberFormatter, DivisionByZeroFailsForTheRecordOnly) {
     NumberFormatter f = formatterFor(Settings{.places = "2", .operation = &H::MathOperation::DIVIDE, .operand = "0.0"});
-    EXPECT_THROW(f.format("10"), tavlo::ArithmeticException);
-    EXPECT_THROW(f.format("0"), tavlo::ArithmeticException);
+    EXPECT_THROW(f.format("10"), tavlo::base::ArithmeticException);
+    EXPECT_THROW(f.format("0"), tavlo::base::ArithmeticException);
 }
 
 TEST(NumberFormatter, RemembersTheNumberAfterTheMathStep) {

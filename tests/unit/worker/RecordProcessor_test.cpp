@@ -1,6 +1,6 @@
+#include "base/Exceptions.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
-#include "tavlo/util/Exceptions.h"
 #include "worker/RecordProcessor.h"
 
 #include <gtest/gtest.h>
@@ -65,19 +65,19 @@ TEST(RecordProcessor, FailuresBelongToTheRecord) {
     Config c = with(&H::Instrument::GENERIC);
     c.setCustomRegEx(R"(V=(\S+))");
     RecordProcessor p(c);
-    EXPECT_THROW(p.process("V=12-"), tavlo::NumberFormatException);
+    EXPECT_THROW(p.process("V=12-"), tavlo::base::NumberFormatException);
     EXPECT_EQ(p.process("V=-3"), "-3");
 
     c.setCustomRegEx(R"(V=(?:([0-9]+)|x))");
     RecordProcessor optional(c);
-    EXPECT_THROW(optional.process("V=x"), tavlo::TavloException);
+    EXPECT_THROW(optional.process("V=x"), tavlo::base::TavloException);
 
     Config d = with(&H::Instrument::GENERIC);
     d.setMathOperation(&H::MathOperation::DIVIDE);
     d.setMathOperand("0.0");
     d.setDecimalPlaces("2");
     RecordProcessor divide(d);
-    EXPECT_THROW(divide.process("12\r"), tavlo::ArithmeticException);
+    EXPECT_THROW(divide.process("12\r"), tavlo::base::ArithmeticException);
     EXPECT_EQ(divide.process("none\r"), "");
 }
 

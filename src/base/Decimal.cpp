@@ -1,6 +1,6 @@
-#include "tavlo/util/Decimal.h"
+#include "base/Decimal.h"
 
-#include "tavlo/util/Exceptions.h"
+#include "base/Exceptions.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 namespace {
 
@@ -580,4 +580,4 @@ void Decimal::writePlainString(QString& out) const {
     }
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base

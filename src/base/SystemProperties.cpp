@@ -1,10 +1,10 @@
-#include "tavlo/util/SystemProperties.h"
+#include "base/SystemProperties.h"
 
 #include <QDir>
 #include <QMutexLocker>
 #include <QSysInfo>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 namespace {
 
@@ -74,4 +74,4 @@ void SystemProperties::remove(const QString& name) {
     table().remove(name);
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base

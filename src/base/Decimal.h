@@ -9,7 +9,7 @@
 #include <gmpxx.h>
 #include <optional>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 // The seven standard decimal rounding rules.
 enum class RoundingMode { UP, DOWN, CEILING, FLOOR, HALF_UP, HALF_DOWN, HALF_EVEN };
@@ -73,8 +73,8 @@ inline std::size_t qHash(const Decimal& value, std::size_t seed = 0) {
     return value.hash() ^ (seed + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base
 
-template <> struct std::hash<tavlo::util::Decimal> {
-    std::size_t operator()(const tavlo::util::Decimal& value) const { return value.hash(); }
+template <> struct std::hash<tavlo::base::Decimal> {
+    std::size_t operator()(const tavlo::base::Decimal& value) const { return value.hash(); }
 };

@@ -1,8 +1,8 @@
-#include "tavlo/util/PropertiesCodec.h"
+#include "base/PropertiesCodec.h"
 
 #include <QStringDecoder>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 namespace {
 
@@ -206,4 +206,4 @@ QByteArray PropertiesCodec::write(const QList<Entry>& entries, Encoding encoding
     return encoding == Encoding::Utf8 ? text.toUtf8() : text.toLatin1();
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base

@@ -3,7 +3,7 @@
 #include <QString>
 #include <stdexcept>
 
-namespace tavlo {
+namespace tavlo::base {
 
 // Base of the program's failures: a message text that the caller may log or show.
 class TavloException : public std::runtime_error {
@@ -52,4 +52,4 @@ public:
     using TavloException::TavloException;
 };
 
-} // namespace tavlo
+} // namespace tavlo::base

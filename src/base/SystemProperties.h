@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 // The process-wide property table ("VERSION", "EDITION", "SERIAL_PORT_LIST", "os.name", ...).
 // Seeded with the platform's values on first use; every access is thread-safe.
@@ -22,4 +22,4 @@ private:
     static QMutex& mutex();
 };
 
-} // namespace tavlo::util
+} // namespace tavlo::base

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 // A text table ("tavlo.Tavlo", "tavlo.config.ConfigBundle", "tavlo.worker.WorkerBundle") compiled in as a
 // UTF-8 properties resource. Tables are loaded once and shared; look-ups are thread-safe.
@@ -37,4 +37,4 @@ private:
     QHash<QString, QString> m_texts;
 };
 
-} // namespace tavlo::util
+} // namespace tavlo::base

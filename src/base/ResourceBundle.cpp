@@ -1,7 +1,7 @@
-#include "tavlo/util/ResourceBundle.h"
+#include "base/ResourceBundle.h"
 
-#include "tavlo/util/Exceptions.h"
-#include "tavlo/util/PropertiesCodec.h"
+#include "base/Exceptions.h"
+#include "base/PropertiesCodec.h"
 
 #include <QFile>
 #include <QMutex>
@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 ResourceBundle ResourceBundle::fromFile(const QString& name, const QString& path) {
     QFile file(path);
@@ -89,4 +89,4 @@ QString ResourceBundle::format(const QString& key, const QStringList& arguments)
     return formatText(getString(key), arguments);
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base

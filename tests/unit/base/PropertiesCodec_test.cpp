@@ -1,12 +1,12 @@
-#include "tavlo/util/Exceptions.h"
-#include "tavlo/util/PropertiesCodec.h"
-#include "tavlo/util/ResourceBundle.h"
-#include "tavlo/util/SystemProperties.h"
+#include "base/Exceptions.h"
+#include "base/PropertiesCodec.h"
+#include "base/ResourceBundle.h"
+#include "base/SystemProperties.h"
 
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
-using tavlo::util::PropertiesCodec;
+using tavlo::base::PropertiesCodec;
 using Enc = PropertiesCodec::Encoding;
 
 namespace {
@@ -61,11 +61,11 @@ TEST(PropertiesCodec, RoundTripsAwkwardTextsInBothEncodings) {
 }
 
 TEST(ResourceBundle, LooksUpKeysAndFillsPlaceholders) {
-    const auto& bundle = tavlo::util::ResourceBundle::getBundle("tavlo.config.ConfigBundle");
+    const auto& bundle = tavlo::base::ResourceBundle::getBundle("tavlo.config.ConfigBundle");
     EXPECT_FALSE(bundle.getString("generic").isEmpty());
-    EXPECT_THROW(bundle.getString("no.such.key"), tavlo::MissingResourceException);
-    EXPECT_THROW(tavlo::util::ResourceBundle::getBundle("tavlo.NoSuchTable"), tavlo::MissingResourceException);
-    EXPECT_EQ(tavlo::util::ResourceBundle::formatText("{1} of {0}, {2} {x}", {"a", "b"}), "b of a, {2} {x}");
+    EXPECT_THROW(bundle.getString("no.such.key"), tavlo::base::MissingResourceException);
+    EXPECT_THROW(tavlo::base::ResourceBundle::getBundle("tavlo.NoSuchTable"), tavlo::base::MissingResourceException);
+    EXPECT_EQ(tavlo::base::ResourceBundle::formatText("{1} of {0}, {2} {x}", {"a", "b"}), "b of a, {2} {x}");
 }
 
 TEST(ResourceBundle, TablesAreUtf8) {
@@ -73,12 +73,12 @@ TEST(ResourceBundle, TablesAreUtf8) {
     ASSERT_TRUE(file.open());
     file.write("unit = 12 \xc2\xb0\x43\n");
     file.close();
-    const auto bundle = tavlo::util::ResourceBundle::fromFile("test", file.fileName());
+    const auto bundle = tavlo::base::ResourceBundle::fromFile("test", file.fileName());
     EXPECT_EQ(bundle.getString("unit"), QString("12 ") + QChar(0xB0) + "C");
 }
 
 TEST(SystemProperties, SeededWithThePlatformAndWritable) {
-    using tavlo::util::SystemProperties;
+    using tavlo::base::SystemProperties;
     EXPECT_TRUE(SystemProperties::get("os.name").has_value());
     EXPECT_TRUE(SystemProperties::get("user.home").has_value());
     SystemProperties::set("tavlo.test", "1");

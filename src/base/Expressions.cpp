@@ -1,6 +1,6 @@
-#include "tavlo/util/Expressions.h"
+#include "base/Expressions.h"
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 QRegularExpression compileExpression(const QString& text) {
     // PCRE2 as built for Qt treats only LF as a line end; the verb makes CR one as well.
@@ -9,4 +9,4 @@ QRegularExpression compileExpression(const QString& text) {
     return expression;
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base

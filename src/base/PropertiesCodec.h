@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 // Reads and writes the ".properties" text format: "key=value" lines, "#" and "!" comments,
 // backslash escapes including "\uXXXX", and lines continued by a trailing backslash.
@@ -29,4 +29,4 @@ public:
     static QString escape(const QString& text, bool isKey, Encoding encoding);
 };
 
-} // namespace tavlo::util
+} // namespace tavlo::base

@@ -1,8 +1,8 @@
-#include "tavlo/util/ProgramProperties.h"
+#include "base/ProgramProperties.h"
 
-#include "tavlo/util/SystemProperties.h"
+#include "base/SystemProperties.h"
 
-namespace tavlo::util {
+namespace tavlo::base {
 
 void setProgramProperties() {
     SystemProperties::set(QStringLiteral("VERSION"), QStringLiteral("2018.1.0.1"));
@@ -12,4 +12,4 @@ void setProgramProperties() {
     SystemProperties::set(QStringLiteral("TSP_OSARCH"), QStringLiteral("x86"));
 }
 
-} // namespace tavlo::util
+} // namespace tavlo::base
