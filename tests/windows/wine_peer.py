@@ -13,6 +13,7 @@ The program's standard output is passed through; its exit status is this script'
 """
 import os
 import select
+import signal
 import subprocess
 import sys
 import termios
@@ -37,6 +38,8 @@ def termios_text(fd):
 
 
 def main():
+    # Ended by a time-out: the Wine program this script started goes with it.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
     prefix, wine, program = sys.argv[1], sys.argv[2], sys.argv[3:]
     data_master, data_slave = os.openpty()
     control_master, control_slave = os.openpty()
