@@ -150,6 +150,9 @@ void checkLoading() {
     WideCharToMultiByte(CP_UTF8, 0, home.c_str(), -1, homeUtf8.data(), static_cast<int>(homeUtf8.size()), nullptr,
                         nullptr);
     homeUtf8.pop_back();
+    // The program takes the home folder from Qt, which writes it with forward slashes.
+    for (char& c : homeUtf8)
+        c = c == '\\' ? '/' : c;
     bool notByName = false;
     try {
         loader::loadByName("tspAway");

@@ -52,7 +52,11 @@ std::string libraryFileName(const std::string& baseName) {
 void* openLibrary(const std::string& file, std::string& reason) {
     // No error box for a missing or damaged file: the caller reports the failure itself.
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryW(wide(file).c_str());
+    // The loader documents only backslashes as separators; Qt gives folders with forward slashes.
+    std::wstring path = wide(file);
+    for (wchar_t& c : path)
+        c = c == L'/' ? L'\\' : c;
+    HMODULE module = LoadLibraryW(path.c_str());
     const DWORD code = module ? 0 : GetLastError();
     SetErrorMode(previous);
     if (!module)
