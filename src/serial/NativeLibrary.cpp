@@ -1,52 +1,71 @@
 #include "serial/NativeLibrary.h"
 
 #include "serial/NativeLibraryError.h"
+#include "serial/loader/NativeLoading.h"
+#include "serial/loader/SharedLibrary.h"
 
 #include <QFileInfo>
-#include <dlfcn.h>
 
 namespace serial {
 
-std::unique_ptr<NativeLibrary> NativeLibrary::loadByName(const QString& baseName) {
-    const QString file = QStringLiteral("lib") + baseName + QStringLiteral(".so");
-    try {
-        // dlopen is called from this program's own code, so the executable's run path ($ORIGIN) is searched.
-        return load(file, baseName);
-    } catch (const NativeLibraryError&) {
-        // Where dlopen is wrapped (sanitizer builds), the caller's run path is not the executable's; the
-        // executable's own folder is where that run path points.
-        const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
-        if (folder.isEmpty() || !QFileInfo::exists(folder + QLatin1Char('/') + file))
-            throw;
-        return load(folder + QLatin1Char('/') + file, baseName);
-    }
+namespace {
+
+// Where the program's own libraries are, besides the system's search path: the executable's folder. Where the
+// loader is wrapped (sanitizer builds), the caller's run path is not the executable's, so the folder is named.
+std::vector<std::string> searchFolders() {
+    const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
+    if (folder.isEmpty() || folder == QLatin1String("."))
+        return {};
+    return {folder.toStdString()};
 }
 
-std::unique_ptr<NativeLibrary> NativeLibrary::loadFile(const QString& path) {
-    return load(path, path);
-}
+} // namespace
 
-std::unique_ptr<NativeLibrary> NativeLibrary::load(const QString& file, const QString& shownName) {
-    const QByteArray name = file.toLocal8Bit();
-    void* handle = ::dlopen(name.constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        const char* reason = ::dlerror();
-        throw NativeLibraryError(QStringLiteral("Native library ") + shownName + QStringLiteral(" not loaded: ") +
-                                 QString::fromLocal8Bit(reason ? reason : "unknown reason"));
-    }
+std::unique_ptr<NativeLibrary> NativeLibrary::resolve(void* handle, const std::string& origin,
+                                                      const QString& shownName) {
     auto library = std::make_unique<NativeLibrary>();
-    library->m_handle = handle;
-    library->m_origin = file;
 #define TAVLO_TSP_RESOLVE(entry)                                                                                       \
-    library->entry = reinterpret_cast<decltype(library->entry)>(::dlsym(handle, #entry));                              \
+    library->entry = reinterpret_cast<decltype(library->entry)>(loader::findEntryPoint(handle, #entry));               \
     if (!library->entry) {                                                                                             \
-        ::dlclose(handle);                                                                                             \
+        loader::closeLibrary(handle);                                                                                  \
         throw NativeLibraryError(QStringLiteral("Native library ") + shownName +                                       \
                                  QStringLiteral(" lacks the entry point " #entry));                                    \
     }
     TAVLO_TSP_ENTRY_POINTS(TAVLO_TSP_RESOLVE)
 #undef TAVLO_TSP_RESOLVE
+    library->m_handle = handle;
+    library->m_origin = QString::fromStdString(origin);
     return library;
+}
+
+namespace {
+
+template <typename Load> loader::LoadedLibrary loadWith(Load load) {
+    try {
+        return load();
+    } catch (const loader::LoadFailure& failure) {
+        throw NativeLibraryError(QString::fromStdString(failure.what()));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<NativeLibrary> NativeLibrary::loadByName(const QString& baseName) {
+    const loader::LoadedLibrary loaded =
+        loadWith([&] { return loader::loadByName(baseName.toStdString(), searchFolders()); });
+    return resolve(loaded.handle, loaded.origin, baseName);
+}
+
+std::unique_ptr<NativeLibrary> NativeLibrary::loadFile(const QString& path) {
+    const loader::LoadedLibrary loaded =
+        loadWith([&] { return loader::loadFile(path.toStdString(), path.toStdString()); });
+    return resolve(loaded.handle, loaded.origin, path);
+}
+
+std::unique_ptr<NativeLibrary> NativeLibrary::loadFromUserFolder(const QString& baseName, const QString& home) {
+    const loader::LoadedLibrary loaded = loadWith(
+        [&] { return loader::loadFromUserFolder(baseName.toStdString(), home.toStdString(), searchFolders()); });
+    return resolve(loaded.handle, loaded.origin, baseName);
 }
 
 } // namespace serial

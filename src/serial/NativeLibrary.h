@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <memory>
+#include <string>
 
 namespace serial {
 
@@ -64,13 +65,15 @@ public:
     static std::unique_ptr<NativeLibrary> loadByName(const QString& baseName);
     // From one file.
     static std::unique_ptr<NativeLibrary> loadFile(const QString& path);
+    // The file "<home>\\<baseName>.dll", then the library by name (where older Windows versions fail to find it).
+    static std::unique_ptr<NativeLibrary> loadFromUserFolder(const QString& baseName, const QString& home);
 
     const QString& origin() const {
         return m_origin;
     }
 
 private:
-    static std::unique_ptr<NativeLibrary> load(const QString& file, const QString& shownName);
+    static std::unique_ptr<NativeLibrary> resolve(void* handle, const std::string& origin, const QString& shownName);
 
     // The library stays loaded for the life of the process: ports and callbacks may still point into it.
     void* m_handle = nullptr;

@@ -140,8 +140,7 @@ Shared& ready() {
             diagnostic(first.message() + QStringLiteral(": Native library load failed ") + s.tspLib +
                        QStringLiteral(" trying user's folder"));
             try {
-                s.library = NativeLibrary::loadFile(property("user.home") + QStringLiteral("\\") + s.tspLib +
-                                                    QStringLiteral(".dll"));
+                s.library = NativeLibrary::loadFromUserFolder(s.tspLib, property("user.home"));
                 s.tspLibLoaded = loaded = true;
                 diagnostic(QStringLiteral("SerialPort class loaded users: ") + s.tspLib);
             } catch (const NativeLibraryError& second) {
@@ -498,8 +497,7 @@ SerialPortLocal::SerialPortLocal() {
             setNativeLibNameLocked(s);
         diagnostic(QStringLiteral("SerialPortLocal: Attempt to load: ") + s.tspLib);
         if (s.osName == QLatin1String("Windows 7")) {
-            s.library = NativeLibrary::loadFile(property("user.home") + QStringLiteral("\\") + s.tspLib +
-                                                QStringLiteral(".dll"));
+            s.library = NativeLibrary::loadFromUserFolder(s.tspLib, property("user.home"));
             s.tspLibLoaded = true;
             s.libraryFailure.clear();
         } else {

@@ -28,6 +28,23 @@ int32_t ListingPass::finish() {
     return m_count;
 }
 
+std::string withoutPortSuffix(const std::string& description, const std::string& portName) {
+    const std::string suffix = " (" + portName + ")";
+    if (portName.empty() || description.size() <= suffix.size())
+        return description;
+    const size_t at = description.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        const char a = description[at + i], b = suffix[i];
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a) != lower(b))
+            return description;
+    }
+    std::string kept = description.substr(0, at);
+    while (!kept.empty() && kept.back() == ' ')
+        kept.pop_back();
+    return kept.empty() ? description : kept;
+}
+
 std::string portMaker(const std::string& name) {
     std::lock_guard<std::mutex> lock(g_makersLock);
     const auto it = g_makers.find(name);

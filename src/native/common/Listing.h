@@ -24,4 +24,8 @@ private:
     int32_t m_count = 0;
 };
 
+// A device's friendly name without the " (COMn)" that Windows appends for the port itself, so that a list
+// showing "name: description" does not show the port twice. Only the port's own name is taken off.
+std::string withoutPortSuffix(const std::string& description, const std::string& portName);
+
 } // namespace tsp

@@ -60,7 +60,7 @@ int32_t listPorts(const TspHost* host) {
         std::string description = property(set, &device, SPDRP_FRIENDLYNAME);
         if (description.empty())
             description = property(set, &device, SPDRP_DEVICEDESC);
-        pass.add(name, maker, description);
+        pass.add(name, maker, withoutPortSuffix(description, name));
     }
     SetupDiDestroyDeviceInfoList(set);
     return pass.finish();

@@ -29,6 +29,12 @@ int32_t openErrorCode(DWORD error) {
     }
 }
 
+// The answers of a device that has no modem lines at all (a pseudo-terminal under Wine, virtual COM drivers)
+// to the modem-line calls. Every other failure, such as the "not ready" of a pulled adapter, is a failure.
+bool hasNoModemLines(DWORD error) {
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
 } // namespace
 
 Win32Port::Win32Port(std::string name, HANDLE handle) : Port(std::move(name)), m_handle(handle) {}
@@ -38,21 +44,22 @@ Win32Port::~Win32Port() {
         close();
 }
 
-bool Win32Port::applyTimeouts(int32_t rxMs, int32_t txMs) {
-    if (rxMs == m_appliedRx && txMs == m_appliedTx)
+bool Win32Port::applyWriteTimeout(int32_t txMs) {
+    if (txMs == m_appliedTx)
         return true;
     COMMTIMEOUTS t{};
-    // MAXDWORD interval with zero totals returns at once with what is there; with a total constant it waits
-    // for the first byte up to that time and returns as soon as one is there.
+    // Reads never wait in the driver: MAXDWORD interval with zero totals returns at once with what is there.
+    // Waiting is done in short steps (readChunk), which a close can end and which notice a device that has
+    // gone; drivers (and Wine, which can miss the byte that ends such a wait) differ in how they honour the
+    // waiting forms of these time-outs.
     t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = rxMs > 0 ? MAXDWORD : 0;
-    t.ReadTotalTimeoutConstant = rxMs > 0 ? static_cast<DWORD>(rxMs) : 0;
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = 0;
     // Zero totals would mean "no timeout" for writes; one millisecond keeps a zero timeout from blocking.
     t.WriteTotalTimeoutMultiplier = 0;
     t.WriteTotalTimeoutConstant = txMs > 0 ? static_cast<DWORD>(txMs) : 1;
     if (!SetCommTimeouts(m_handle, &t))
         return false;
-    m_appliedRx = rxMs;
     m_appliedTx = txMs;
     return true;
 }
@@ -83,7 +90,9 @@ int32_t Win32Port::configure(const TspPortConfig& config) {
     dcb.BaudRate = rate;
     dcb.ByteSize = static_cast<BYTE>(5 + config.dataBits);
     dcb.Parity = parities[config.parity];
-    dcb.StopBits = config.stopBits == 1 ? TWOSTOPBITS : ONESTOPBIT;
+    // With five data bits a UART sends one and a half stop bits where two are asked for; Windows refuses
+    // "two" for five bits.
+    dcb.StopBits = config.stopBits == 1 ? (config.dataBits == 0 ? ONE5STOPBITS : TWOSTOPBITS) : ONESTOPBIT;
     dcb.fBinary = TRUE;
     dcb.fParity = config.parity != 0;
     dcb.fNull = FALSE;
@@ -130,20 +139,40 @@ int32_t Win32Port::configure(const TspPortConfig& config) {
 }
 
 int32_t Win32Port::readChunk(uint8_t* buffer, int32_t max, int32_t timeoutMs) {
-    if (!applyTimeouts(timeoutMs, m_timeoutTx))
+    if (!applyWriteTimeout(m_timeoutTx))
         return -1;
-    DWORD got = 0;
-    if (!ReadFile(m_handle, buffer, static_cast<DWORD>(max), &got, nullptr))
-        return -1;
-    return static_cast<int32_t>(got);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        if (m_interrupted.load())
+            return -1;
+        DWORD got = 0;
+        if (!ReadFile(m_handle, buffer, static_cast<DWORD>(max), &got, nullptr))
+            return -1;
+        if (got > 0)
+            return static_cast<int32_t>(got);
+        // A pulled USB adapter (and a hung-up line under Wine) can keep answering reads with nothing; its
+        // status query fails.
+        if (!deviceAnswers())
+            return -1;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return 0;
+        Sleep(static_cast<DWORD>(deadline - now < kReadStepMs ? deadline - now : kReadStepMs));
+    }
 }
 
 int32_t Win32Port::write(const uint8_t* buffer, int32_t count, int32_t timeoutMs) {
-    if (!applyTimeouts(m_timeoutRx, timeoutMs))
+    if (!applyWriteTimeout(timeoutMs))
         return 0;
     DWORD sent = 0;
     WriteFile(m_handle, buffer, static_cast<DWORD>(count), &sent, nullptr);
     return static_cast<int32_t>(sent);
+}
+
+bool Win32Port::deviceAnswers() {
+    std::lock_guard<std::mutex> lock(m_errorLock);
+    COMSTAT status{};
+    return collectErrors(&status);
 }
 
 bool Win32Port::collectErrors(COMSTAT* status) {
@@ -176,16 +205,16 @@ bool Win32Port::drain() {
     return FlushFileBuffers(m_handle) != 0;
 }
 bool Win32Port::setDtr(bool on) {
-    return EscapeCommFunction(m_handle, on ? SETDTR : CLRDTR) != 0;
+    return EscapeCommFunction(m_handle, on ? SETDTR : CLRDTR) != 0 || hasNoModemLines(GetLastError());
 }
 bool Win32Port::setRts(bool on) {
-    return EscapeCommFunction(m_handle, on ? SETRTS : CLRRTS) != 0;
+    return EscapeCommFunction(m_handle, on ? SETRTS : CLRRTS) != 0 || hasNoModemLines(GetLastError());
 }
 
 int32_t Win32Port::line(Line which) {
     DWORD status = 0;
     if (!GetCommModemStatus(m_handle, &status))
-        return -1;
+        return hasNoModemLines(GetLastError()) ? 0 : -1;
     switch (which) {
     case Cts:
         return (status & MS_CTS_ON) ? 1 : 0;
@@ -218,7 +247,9 @@ bool Win32Port::sendBreak(int32_t milliseconds) {
 }
 
 void Win32Port::interrupt() {
-    // A read or write waiting for its timeout ends at once; the closing port reports it as failed.
+    // A read waiting for its timeout ends within one step; a write waiting in the driver is cancelled. The
+    // closing port reports them as failed.
+    m_interrupted.store(true);
     CancelIoEx(m_handle, nullptr);
 }
 

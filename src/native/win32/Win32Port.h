@@ -2,6 +2,8 @@
 
 #include "native/common/Port.h"
 
+#include <atomic>
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -34,12 +36,17 @@ public:
 private:
     // ClearCommError clears every flag at once; each one is kept until its own query takes it.
     bool collectErrors(COMSTAT* status);
-    bool applyTimeouts(int32_t rxMs, int32_t txMs);
+    bool applyWriteTimeout(int32_t txMs);
+    // ClearCommError still succeeds: the device is there.
+    bool deviceAnswers();
+
+    // How long a waiting read sleeps between two looks at the device.
+    static constexpr ULONGLONG kReadStepMs = 10;
 
     HANDLE m_handle;
     std::mutex m_errorLock;
     DWORD m_latched = 0;
-    int32_t m_appliedRx = -1;
+    std::atomic<bool> m_interrupted{false};
     int32_t m_appliedTx = -1;
 };
 
