@@ -13,12 +13,16 @@ std::unique_ptr<NativeLibrary> NativeLibrary::loadByName(const QString& baseName
         // dlopen is called from this program's own code, so the executable's run path ($ORIGIN) is searched.
         return load(file, baseName);
     } catch (const NativeLibraryError&) {
-        // Where dlopen is wrapped (sanitizer builds), the caller's run path is not the executable's; the
-        // executable's own folder is where that run path points.
+        // Where dlopen is wrapped (sanitizer builds), the caller's run path is not the executable's; the run path
+        // points to the executable's own folder (build tree) or to the private library folder (installed).
         const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
-        if (folder.isEmpty() || !QFileInfo::exists(folder + QLatin1Char('/') + file))
+        if (folder.isEmpty())
             throw;
-        return load(folder + QLatin1Char('/') + file, baseName);
+        for (const QString& dir : {folder, folder + QStringLiteral("/" TAVLO_PRIVATE_LIBDIR_FROM_BINDIR)}) {
+            if (QFileInfo::exists(dir + QLatin1Char('/') + file))
+                return load(dir + QLatin1Char('/') + file, baseName);
+        }
+        throw;
     }
 }
 
