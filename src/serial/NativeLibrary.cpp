@@ -10,13 +10,14 @@ namespace serial {
 
 namespace {
 
-// Where the program's own libraries are, besides the system's search path: the executable's folder. Where the
-// loader is wrapped (sanitizer builds), the caller's run path is not the executable's, so the folder is named.
+// Where the program's own libraries are, besides the system's search path: the executable's folder (build tree)
+// and the private library folder (installed). Where the loader is wrapped (sanitizer builds), the caller's run
+// path is not the executable's, so the folders are named.
 std::vector<std::string> searchFolders() {
     const QString folder = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).path();
     if (folder.isEmpty() || folder == QLatin1String("."))
         return {};
-    return {folder.toStdString()};
+    return {folder.toStdString(), (folder + QStringLiteral("/" TAVLO_PRIVATE_LIBDIR_FROM_BINDIR)).toStdString()};
 }
 
 } // namespace

@@ -60,8 +60,9 @@ public:
     TAVLO_TSP_ENTRY_POINTS(TAVLO_TSP_MEMBER)
 #undef TAVLO_TSP_MEMBER
 
-    // By base name ("tspWin") through the system's library search path, which includes the executable's own
-    // folder. Raises NativeLibraryError when the library is missing or lacks an entry point.
+    // By base name ("tspWin") through the system's library search path, which includes the executable's run
+    // path: its own folder in the build tree, the private library folder once installed.
+    // Raises NativeLibraryError when the library is missing or lacks an entry point.
     static std::unique_ptr<NativeLibrary> loadByName(const QString& baseName);
     // From one file.
     static std::unique_ptr<NativeLibrary> loadFile(const QString& path);

@@ -16,7 +16,9 @@ void VudareDiVez::setDefaultProperties() {
 
 int VudareDiVez::run(const std::optional<QString>& port, VudareDiVezFrame2::Options options) {
     QLocale::setDefault(QLocale(QStringLiteral("en")));
-    // The platform's own style is Qt's default; nothing to choose here.
+    // The platform's own style is Qt's default; nothing to choose here. The desktop entry's name lets a
+    // Wayland compositor show the installed icon and name for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.corvane.Tavlo"));
     std::unique_ptr<VudareDiVezFrame2> window;
     try {
         window = std::make_unique<VudareDiVezFrame2>(port, options);

@@ -16,6 +16,7 @@
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/util/FriendlyPortUtil.h"
+#include "tavlo/util/PermissionHints.h"
 #include "tavlo/util/ProductSite.h"
 #include "tavlo/util/UpdateWorker.h"
 #include "worker/WeightWorker.h"
@@ -95,11 +96,19 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
     }
     auto keyboards = options.keyboards;
     if (!keyboards)
-        keyboards = [](const QString& type) { return platform::createKeyboardDevice(type.toStdString()); };
+        keyboards = [](const QString& type) {
+            try {
+                return platform::createKeyboardDevice(type.toStdString());
+            } catch (const platform::KeyboardError& failure) {
+                // Where typing needs /dev/uinput, the failure says how to allow it.
+                throw platform::KeyboardError(util::PermissionHints::withKeyboardHint(failure.what()));
+            }
+        };
     auto synths = options.synths;
     if (!synths)
         synths = [] { return platform::createMidiSynth(); };
     m_acquisition = std::make_unique<worker::Acquisition>(*this, std::move(keyboards), std::move(synths));
+    m_acquisition->setPortFailureHint([](const QString& port) { return util::PermissionHints::forSerialPort(port); });
 
     listPortsAtStart(commandLinePort); // 3
     loadConfigAtStart();               // 4

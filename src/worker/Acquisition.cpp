@@ -87,7 +87,10 @@ bool Acquisition::start(const config::Config& config) {
         m_worker = WeightWorkerFactory::create(m_view, config);
     } catch (const serial::SerialIoError& failure) {
         shutDownOutputs();
-        m_view.showMessage(text("error.opening.port"), failure.message(), Icon::Error);
+        QString message = failure.message();
+        if (const QString hint = m_portFailureHint ? m_portFailureHint(config.getPort()) : QString(); !hint.isEmpty())
+            message += u'\n' + hint;
+        m_view.showMessage(text("error.opening.port"), message, Icon::Error);
         return false;
     } catch (const std::exception& failure) {
         shutDownOutputs();

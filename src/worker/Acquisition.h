@@ -30,6 +30,8 @@ class Acquisition {
 public:
     using KeyboardFactory = std::function<std::unique_ptr<platform::KeyboardDevice>(const QString& keyboardType)>;
     using SynthFactory = std::function<std::unique_ptr<platform::MidiSynth>()>;
+    // Advice for the user on a port that could not be opened (empty: none), shown below the failure.
+    using PortFailureHint = std::function<QString(const QString& port)>;
 
     Acquisition(AcquisitionView& view, KeyboardFactory keyboards, SynthFactory synths);
     ~Acquisition();
@@ -43,6 +45,8 @@ public:
     // ends the keyboard thread after the value it is typing, closes the sound and drops the duplicate filter.
     void stop();
     bool isRunning() const;
+
+    void setPortFailureHint(PortFailureHint hint) { m_portFailureHint = std::move(hint); }
 
     // The per-record steps, for the view's update(): duplicate filter, sound, the event-log line, the line
     // count and the hand-over to the keyboard output. True when a value went to the keyboard output.
@@ -63,6 +67,7 @@ private:
     AcquisitionView& m_view;
     KeyboardFactory m_keyboards;
     SynthFactory m_synths;
+    PortFailureHint m_portFailureHint;
     std::shared_ptr<WeightWorker> m_worker;
     std::shared_ptr<Keybot> m_keybot;
     std::unique_ptr<SoundBot> m_soundBot;

@@ -7,6 +7,7 @@
 #include "tavlo/headless/OutputKeyboards.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/FilePreferences.h"
+#include "tavlo/util/PermissionHints.h"
 #include "worker/Keybot.h"
 #include "worker/MessageBoxSeam.h"
 #include "worker/WeightWorker.h"
@@ -54,6 +55,15 @@ template <typename F> void onGuiThread(F f) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(f), Qt::QueuedConnection);
 }
 
+// The desktop's keyboard; where it fails for want of /dev/uinput, the failure says how to allow it.
+std::unique_ptr<platform::KeyboardDevice> createKeyboard(const QString& keyboardType) {
+    try {
+        return platform::createKeyboardDevice(keyboardType.toStdString());
+    } catch (const platform::KeyboardError& failure) {
+        throw platform::KeyboardError(util::PermissionHints::withKeyboardHint(failure.what()));
+    }
+}
+
 } // namespace
 
 HeadlessRunner::HeadlessRunner(util::CommandLine commandLine)
@@ -65,10 +75,12 @@ HeadlessRunner::HeadlessRunner(util::CommandLine commandLine)
               if (m_commandLine.output == util::CommandLine::Output::Print)
                   device = std::make_unique<PrintKeyboard>(stdout);
               else
-                  device = platform::createKeyboardDevice(keyboardType.toStdString());
+                  device = createKeyboard(keyboardType);
               return std::make_unique<CountingKeyboard>(std::move(device), [this] { valueTyped(); });
           },
-          [] { return platform::createMidiSynth(); }) {}
+          [] { return platform::createMidiSynth(); }) {
+    m_acquisition.setPortFailureHint([](const QString& port) { return util::PermissionHints::forSerialPort(port); });
+}
 
 HeadlessRunner::~HeadlessRunner() {
     worker::MessageBoxSeam::install(nullptr);
