@@ -37,6 +37,7 @@ namespace tavlo {
 class DecimalSeparatorBox;
 class EventLog;
 class JLabelHtml;
+class PreviewPanel;
 class TraySupport;
 class WindowDialogs;
 
@@ -185,6 +186,9 @@ public:
     QPushButton* importSettingsButton = nullptr;
     QPushButton* exportSettingsButton = nullptr;
     QTextBrowser* aboutPane = nullptr;
+    QLabel* startHintLabel = nullptr;
+    QLabel* roundingMethodLabel = nullptr;
+    PreviewPanel* previewPanel = nullptr;
 
     class MathOperandTextFieldUpdate;
     class DecimalTextFieldUpdate;
@@ -225,6 +229,11 @@ private:
     void updateInstrumentKind();
     void updateRequestButton();
     void updateTrayControls();
+    // The choices of the tabs' boxes and buttons into config (the text fields keep their own checks).
+    void applyChoicesTo(config::Config& config) const;
+    // The settings as the tabs show them now, valid field texts included, without any message or change.
+    config::Config settingsInTabs() const;
+    void connectPreview();
 
     // Checks of the delay, the operand and the division (VudareDiVezFrame2Handlers.cpp).
     bool checkDelay(bool fromCaret);

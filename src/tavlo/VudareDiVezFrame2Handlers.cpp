@@ -156,30 +156,57 @@ void VudareDiVezFrame2::connectHandlers() {
         w->setToolTipDuration(10000);
 }
 
+void VudareDiVezFrame2::applyChoicesTo(config::Config& config) const {
+    const QString port = portList->currentData().toString();
+    config.setPort(port.isEmpty() ? FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()) : port);
+    if (instrumentBox->currentIndex() >= 0)
+        config.setInstrument(ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex()));
+    config.setBitRate(bitRateBox->currentIndex());
+    config.setDataBits(dataBitsBox->currentIndex());
+    config.setStopBits(stopBitsBox->currentIndex());
+    config.setParity(parityBox->currentIndex());
+    if (const auto code = InputTerminatorBox::selectedCode(*inputTerminatorBox))
+        config.setInputTerminator(*code);
+    config.setRoundingMethod(ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox->currentIndex()));
+    config.setEditOperation(ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox->currentIndex()));
+    config.setEditPosition(ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox->currentIndex()));
+    config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
+    config.setDecimalSeparator(ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox->currentIndex()));
+    config.setOutputTerminator(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox->currentIndex()));
+    config.setOutputTerminator2(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2->currentIndex()));
+    config.setStartWith(ConfigHelper::StartWith::fromOrdinal(startWithBox->currentIndex()));
+    config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex()));
+    config.setSound(ConfigHelper::Sound::fromOrdinal(soundComboBox->currentIndex()));
+    config.setConnect(autoConnectButton->isChecked() ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL);
+}
+
+config::Config VudareDiVezFrame2::settingsInTabs() const {
+    config::Config config = config::Config::copyConfig(m_config);
+    applyChoicesTo(config);
+    // A field being edited counts as soon as its text is valid; an invalid one keeps the setting it had.
+    const auto take = [](const QLineEdit* field, bool (*valid)(const QString&), auto set) {
+        if (valid(field->text()))
+            set(field->text());
+    };
+    take(mathOperandTextField, &ConfigHelper::MathOperand::valid,
+         [&](QString t) { config.setMathOperand(t.replace(u',', u'.')); });
+    take(decimalTextField, &ConfigHelper::DecimalPlaces::valid, [&](const QString& t) { config.setDecimalPlaces(t); });
+    take(editNumCharactersTextField, &ConfigHelper::EditNumCharacters::valid,
+         [&](const QString& t) { config.setEditNumCharacters(t); });
+    take(removeCharactersTextField, &ConfigHelper::RemoveCharacters::valid,
+         [&](const QString& t) { config.setRemoveCharacters(t); });
+    take(everyXValuesTextField, &ConfigHelper::EveryXValues::valid,
+         [&](const QString& t) { config.setEveryXValues(t); });
+    config.setMathOperation(ConfigHelper::MathOperation::fromOrdinal(mathOperationBox->currentIndex()));
+    if (config.getMathOperand().isEmpty())
+        config.setMathOperation(&ConfigHelper::MathOperation::NONE);
+    return config;
+}
+
 void VudareDiVezFrame2::updateConfigFromTabs() {
     if (m_connectedGUI && !m_closing)
         return; // the settings tabs are out of reach while connected, and the running worker has its copy
-    const QString port = portList->currentData().toString();
-    m_config.setPort(port.isEmpty() ? FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()) : port);
-    if (instrumentBox->currentIndex() >= 0)
-        m_config.setInstrument(ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex()));
-    m_config.setBitRate(bitRateBox->currentIndex());
-    m_config.setDataBits(dataBitsBox->currentIndex());
-    m_config.setStopBits(stopBitsBox->currentIndex());
-    m_config.setParity(parityBox->currentIndex());
-    if (const auto code = InputTerminatorBox::selectedCode(*inputTerminatorBox))
-        m_config.setInputTerminator(*code);
-    m_config.setRoundingMethod(ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox->currentIndex()));
-    m_config.setEditOperation(ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox->currentIndex()));
-    m_config.setEditPosition(ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox->currentIndex()));
-    m_config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
-    m_config.setDecimalSeparator(ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox->currentIndex()));
-    m_config.setOutputTerminator(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox->currentIndex()));
-    m_config.setOutputTerminator2(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2->currentIndex()));
-    m_config.setStartWith(ConfigHelper::StartWith::fromOrdinal(startWithBox->currentIndex()));
-    m_config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex()));
-    m_config.setSound(ConfigHelper::Sound::fromOrdinal(soundComboBox->currentIndex()));
-    m_config.setConnect(autoConnectButton->isChecked() ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL);
+    applyChoicesTo(m_config);
     const bool hadTray = m_config.minimizeToTray;
     m_config.minimizeToTray = minimizeToTrayCheckBox->isChecked();
     m_config.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox->isChecked();
@@ -384,8 +411,13 @@ void VudareDiVezFrame2::adjustIgnoreButtonActionPerformed() {
     m_config.setIgnoreDifference(dialog.getIgnoreDifference());
 }
 
+namespace {
+const QString kSettingsFileFilter = QStringLiteral("XML settings files (*.xml);;All files (*)");
+} // namespace
+
 void VudareDiVezFrame2::exportSettingsButtonActionPerformed() {
-    const auto path = m_dialogs->chooseSaveFile(QStringLiteral("Tavlo.xml"));
+    const auto path =
+        m_dialogs->chooseSaveFile(QStringLiteral("Export settings"), QStringLiteral("Tavlo.xml"), kSettingsFileFilter);
     if (!path)
         return;
     try {
@@ -402,7 +434,7 @@ void VudareDiVezFrame2::exportSettingsButtonActionPerformed() {
 }
 
 void VudareDiVezFrame2::importSettingsButtonActionPerformed() {
-    const auto path = m_dialogs->chooseOpenFile();
+    const auto path = m_dialogs->chooseOpenFile(QStringLiteral("Import settings"), kSettingsFileFilter);
     if (!path)
         return;
     try {

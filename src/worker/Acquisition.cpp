@@ -165,7 +165,21 @@ QList<LogSpan> Acquisition::logLine(const DataLine& line) {
     if (value.isEmpty())
         return {{time + raw + u'\n', QStringLiteral("ignored")}};
 
-    // The typed value is looked for in the readable record as it is, then with the separator switched.
+    // The part of the record the value was extracted from is the typed part, however processing changed it.
+    if (line.hasSpan()) {
+        const QStringView record = line.rawText();
+        const qsizetype start = DataLine::notationOffset(record, line.spanStart());
+        const qsizetype end = DataLine::notationOffset(record, line.spanEnd());
+        QList<LogSpan> spans{{time, QStringLiteral("regular")}};
+        if (start > 0)
+            spans.append({raw.left(start), QStringLiteral("ignored")});
+        spans.append({raw.mid(start, end - start), QStringLiteral("typed")});
+        spans.append({raw.mid(end) + u'\n', QStringLiteral("ignored")});
+        return spans;
+    }
+
+    // Without a span the typed value is looked for in the readable record as it is, then with the separator
+    // switched.
     QString shown = value;
     qsizetype at = raw.indexOf(shown);
     if (at < 0) {
