@@ -118,7 +118,7 @@ public:
     void inputTerminatorBoxItemStateChanged();
     void mathOperationBoxItemStateChanged(int index);
     void keyboardTypeBoxItemStateChanged(int index);
-    void delayTextFieldCaretUpdate();
+    void delayTextFieldEditingFinished();
 
     // State, for the entry point and tests.
     const config::Config& config() const { return m_config; }
@@ -236,7 +236,7 @@ private:
     void connectPreview();
 
     // Checks of the delay, the operand and the division (VudareDiVezFrame2Handlers.cpp).
-    bool checkDelay(bool fromCaret);
+    bool checkDelay();
     void checkDivisionNeedsRounding();
 
     const base::ResourceBundle& m_resourceBundle;

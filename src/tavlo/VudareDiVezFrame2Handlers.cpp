@@ -112,7 +112,9 @@ void VudareDiVezFrame2::connectHandlers() {
     connect(inputTerminatorBox, &QComboBox::activated, this, &VudareDiVezFrame2::inputTerminatorBoxItemStateChanged);
     connect(inputTerminatorBox->lineEdit(), &QLineEdit::editingFinished, this,
             &VudareDiVezFrame2::inputTerminatorBoxItemStateChanged);
-    connect(delayTextField, &QLineEdit::cursorPositionChanged, this, &VudareDiVezFrame2::delayTextFieldCaretUpdate);
+    // Checked when the value is complete (Enter, or the focus leaves): a check per keystroke would object to the
+    // "1" of "15" and leave a wrong value behind.
+    connect(delayTextField, &QLineEdit::editingFinished, this, &VudareDiVezFrame2::delayTextFieldEditingFinished);
 
     // The simple choices copy themselves into the record.
     const auto onIndex = [this](QComboBox* box, auto store) {
@@ -216,7 +218,7 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
     // A tab click takes no focus, so a field may never have been left: check each one again.
     for (FieldChecker* checker : m_checkers)
         checker->check();
-    if (checkDelay(false))
+    if (checkDelay())
         m_config.setDelay(delayTextField->text());
 
     m_config.setMathOperation(ConfigHelper::MathOperation::fromOrdinal(mathOperationBox->currentIndex()));
@@ -233,9 +235,10 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
         addMinimizeToTraySupport();
 }
 
-// The delay: a whole number from 0 to 1000, and at least 3 for the all-layouts keyboard. True when the field
-// holds a delay that may be stored.
-bool VudareDiVezFrame2::checkDelay(bool fromCaret) {
+// The delay: a whole number from 0 to 1000, and at least 3 for the all-layouts keyboard. Run on the complete
+// value only; a value that fails is replaced at once (20, or 3 for the floor). True when the field holds a delay
+// that may be stored.
+bool VudareDiVezFrame2::checkDelay() {
     if (m_filling)
         return false;
     const QString delay = delayTextField->text();
@@ -243,28 +246,24 @@ bool VudareDiVezFrame2::checkDelay(bool fromCaret) {
     if (m_closing)
         return ConfigHelper::Delay::valid(delay);
     if (!delay.isEmpty() && !ConfigHelper::Delay::valid(delay)) {
+        delayTextField->setText(QStringLiteral("20"));
         if (!m_boxOpen)
             error(text("error.intercharacter.delay"));
-        QTimer::singleShot(0, delayTextField, [field = delayTextField] { field->setText(QStringLiteral("20")); });
-        if (!fromCaret)
-            delayTextField->setText(QStringLiteral("20"));
-        return !fromCaret;
+        return true;
     }
     const auto* keyboard = ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex());
     const std::optional<int> ms = ConfigHelper::parseInteger(delay);
     if (keyboard == &ConfigHelper::KeyboardType::ALL && (!ms || *ms < 3)) {
+        delayTextField->setText(QStringLiteral("3"));
         if (!m_boxOpen)
             showMessage(text("info"), text("info.delay.keyboard.all"), worker::MessageBoxSeam::Icon::Information);
-        QTimer::singleShot(0, delayTextField, [field = delayTextField] { field->setText(QStringLiteral("3")); });
-        if (!fromCaret)
-            delayTextField->setText(QStringLiteral("3"));
-        return !fromCaret;
+        return true;
     }
     return true;
 }
 
-void VudareDiVezFrame2::delayTextFieldCaretUpdate() {
-    if (checkDelay(true))
+void VudareDiVezFrame2::delayTextFieldEditingFinished() {
+    if (checkDelay())
         m_config.setDelay(delayTextField->text());
 }
 
@@ -272,8 +271,9 @@ void VudareDiVezFrame2::keyboardTypeBoxItemStateChanged(int index) {
     if (m_filling || m_closing || index < 0)
         return;
     m_config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(index));
-    if (m_config.getKeyboardType() == &ConfigHelper::KeyboardType::ALL)
-        checkDelay(true);
+    // The field is not being edited while the box changes: its value is complete.
+    if (m_config.getKeyboardType() == &ConfigHelper::KeyboardType::ALL && checkDelay())
+        m_config.setDelay(delayTextField->text());
 }
 
 void VudareDiVezFrame2::checkDivisionNeedsRounding() {

@@ -115,6 +115,13 @@ std::optional<QStringList> frameSample(const QString& sample, int terminator, QS
     const QChar end(static_cast<char16_t>(terminator));
     if (text->isEmpty())
         return QStringList();
+    // A line end left after the last terminator ("\r\n" with CR as terminator) only starts the next record
+    // in a run; alone it is no record to show.
+    qsizetype tail = text->size();
+    while (tail > 0 && (text->at(tail - 1) == u'\r' || text->at(tail - 1) == u'\n') && text->at(tail - 1) != end)
+        --tail;
+    if (tail > 0 && tail < text->size() && text->at(tail - 1) == end)
+        text->truncate(tail);
     if (!text->endsWith(end))
         *text += end;
     QStringList records;
