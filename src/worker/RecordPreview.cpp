@@ -196,7 +196,7 @@ QList<RecordPreview> previewRecords(const config::Config& config, const QStringL
             const auto every = H::parseInteger(config.getEveryXValues());
             if (every && *every > 1 && end2)
                 p.reason += (p.reason.isEmpty() ? QString() : QStringLiteral(" ")) +
-                            QStringLiteral("Every %1th value ends with %2 instead.")
+                            QStringLiteral("Of every %1 values, the last ends with %2 instead.")
                                 .arg(*every)
                                 .arg(end2 == &H::OutputTerminator::NONE ? QStringLiteral("nothing")
                                                                         : keyName(end2->nameLatin1()));
