@@ -25,8 +25,8 @@ struct RecordPreview {
 };
 
 // The records a sample text frames into with the settings' input terminator; the terminator is appended to a
-// text that does not end with it; line-end characters after the last terminator are dropped. C escapes in the sample (\r, \n, \t, \\, \xHH, octal \ooo) stand for their
-// bytes; none when an escape is malformed (the reason in error).
+// text that does not end with it; line-end characters after the last terminator are dropped. C escapes in the sample
+// (\r, \n, \t, \\, \xHH, octal \ooo) stand for their bytes; none when an escape is malformed (the reason in error).
 std::optional<QStringList> frameSample(const QString& sample, int terminator, QString* error);
 
 // Every framed record of the sample through the chain of the settings.
