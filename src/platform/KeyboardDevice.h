@@ -2,6 +2,7 @@
 
 #include <span>
 #include <stdexcept>
+#include <string>
 
 namespace tavlo::platform {
 
@@ -33,6 +34,9 @@ public:
     virtual void endCharacter() {}
     // One value, with its start key and terminator, has been typed completely.
     virtual void endValue() {}
+    // A line for the event log at Start about the layout the device types with; empty when there is nothing
+    // to say.
+    virtual std::string layoutNote() const { return {}; }
 };
 
 } // namespace tavlo::platform

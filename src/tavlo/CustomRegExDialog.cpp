@@ -6,6 +6,7 @@
 #include "tavlo/WindowDialogs.h"
 #include "tavlo/util/ProductSite.h"
 
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -29,7 +30,7 @@ CustomRegExDialog::CustomRegExDialog(QWidget* owner, const QString& expression, 
     setWindowTitle(text("CustomRegExDialog.this.title"));
     setModal(true);
     m_textArea = new QPlainTextEdit(expression, this);
-    m_textArea->setFont(QFont(QStringLiteral("Courier New")));
+    m_textArea->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_okButton = new QPushButton(QStringLiteral("OK"), this);
     m_cancelButton = new QPushButton(text("CustomRegExDialog.cancelButton.text"), this);
     auto* label2 = new QLabel(text("CustomRegExDialog.label2.text"), this);

@@ -1,7 +1,6 @@
 #include "tavlo/EventLog.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QMetaObject>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -11,13 +10,9 @@ namespace tavlo {
 
 namespace {
 
+// The platform's own fixed-pitch font exists on every desktop, unlike any font named here.
 QFont logFont() {
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    // Where "Courier New" is not installed the platform's fixed font keeps the columns aligned.
-    if (!QFontInfo(font).fixedPitch())
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    return font;
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
 }
 
 } // namespace
@@ -25,7 +20,9 @@ QFont logFont() {
 EventLog::EventLog(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long lines such as the port's opening line wrap, so that they read without scrolling sideways.
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setFont(logFont());
     setMaximumBlockCount(kMaxLines);
 }

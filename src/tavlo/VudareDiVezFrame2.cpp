@@ -194,7 +194,8 @@ bool VudareDiVezFrame2::loadConfig() {
 void VudareDiVezFrame2::loadConfigAtStart() {
     try {
         if (!loadConfig())
-            showMessage(text("error.while.loading.settings"), text("invalid.setting.replaced"),
+            showMessage(text("error.while.loading.settings"),
+                        text("invalid.setting.replaced") + u'\n' + m_store->invalidSettings().join(u'\n'),
                         worker::MessageBoxSeam::Icon::Error);
     } catch (const prefs::AccessDeniedException&) {
         showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"),

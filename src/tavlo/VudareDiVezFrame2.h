@@ -37,6 +37,7 @@ namespace tavlo {
 class DecimalSeparatorBox;
 class EventLog;
 class JLabelHtml;
+class PreviewPanel;
 class TraySupport;
 class WindowDialogs;
 
@@ -117,7 +118,7 @@ public:
     void inputTerminatorBoxItemStateChanged();
     void mathOperationBoxItemStateChanged(int index);
     void keyboardTypeBoxItemStateChanged(int index);
-    void delayTextFieldCaretUpdate();
+    void delayTextFieldEditingFinished();
 
     // State, for the entry point and tests.
     const config::Config& config() const { return m_config; }
@@ -185,6 +186,9 @@ public:
     QPushButton* importSettingsButton = nullptr;
     QPushButton* exportSettingsButton = nullptr;
     QTextBrowser* aboutPane = nullptr;
+    QLabel* startHintLabel = nullptr;
+    QLabel* roundingMethodLabel = nullptr;
+    PreviewPanel* previewPanel = nullptr;
 
     class MathOperandTextFieldUpdate;
     class DecimalTextFieldUpdate;
@@ -225,9 +229,14 @@ private:
     void updateInstrumentKind();
     void updateRequestButton();
     void updateTrayControls();
+    // The choices of the tabs' boxes and buttons into config (the text fields keep their own checks).
+    void applyChoicesTo(config::Config& config) const;
+    // The settings as the tabs show them now, valid field texts included, without any message or change.
+    config::Config settingsInTabs() const;
+    void connectPreview();
 
     // Checks of the delay, the operand and the division (VudareDiVezFrame2Handlers.cpp).
-    bool checkDelay(bool fromCaret);
+    bool checkDelay();
     void checkDivisionNeedsRounding();
 
     const base::ResourceBundle& m_resourceBundle;

@@ -112,7 +112,9 @@ void VudareDiVezFrame2::connectHandlers() {
     connect(inputTerminatorBox, &QComboBox::activated, this, &VudareDiVezFrame2::inputTerminatorBoxItemStateChanged);
     connect(inputTerminatorBox->lineEdit(), &QLineEdit::editingFinished, this,
             &VudareDiVezFrame2::inputTerminatorBoxItemStateChanged);
-    connect(delayTextField, &QLineEdit::cursorPositionChanged, this, &VudareDiVezFrame2::delayTextFieldCaretUpdate);
+    // Checked when the value is complete (Enter, or the focus leaves): a check per keystroke would object to the
+    // "1" of "15" and leave a wrong value behind.
+    connect(delayTextField, &QLineEdit::editingFinished, this, &VudareDiVezFrame2::delayTextFieldEditingFinished);
 
     // The simple choices copy themselves into the record.
     const auto onIndex = [this](QComboBox* box, auto store) {
@@ -156,30 +158,57 @@ void VudareDiVezFrame2::connectHandlers() {
         w->setToolTipDuration(10000);
 }
 
+void VudareDiVezFrame2::applyChoicesTo(config::Config& config) const {
+    const QString port = portList->currentData().toString();
+    config.setPort(port.isEmpty() ? FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()) : port);
+    if (instrumentBox->currentIndex() >= 0)
+        config.setInstrument(ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex()));
+    config.setBitRate(bitRateBox->currentIndex());
+    config.setDataBits(dataBitsBox->currentIndex());
+    config.setStopBits(stopBitsBox->currentIndex());
+    config.setParity(parityBox->currentIndex());
+    if (const auto code = InputTerminatorBox::selectedCode(*inputTerminatorBox))
+        config.setInputTerminator(*code);
+    config.setRoundingMethod(ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox->currentIndex()));
+    config.setEditOperation(ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox->currentIndex()));
+    config.setEditPosition(ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox->currentIndex()));
+    config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
+    config.setDecimalSeparator(ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox->currentIndex()));
+    config.setOutputTerminator(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox->currentIndex()));
+    config.setOutputTerminator2(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2->currentIndex()));
+    config.setStartWith(ConfigHelper::StartWith::fromOrdinal(startWithBox->currentIndex()));
+    config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex()));
+    config.setSound(ConfigHelper::Sound::fromOrdinal(soundComboBox->currentIndex()));
+    config.setConnect(autoConnectButton->isChecked() ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL);
+}
+
+config::Config VudareDiVezFrame2::settingsInTabs() const {
+    config::Config config = config::Config::copyConfig(m_config);
+    applyChoicesTo(config);
+    // A field being edited counts as soon as its text is valid; an invalid one keeps the setting it had.
+    const auto take = [](const QLineEdit* field, bool (*valid)(const QString&), auto set) {
+        if (valid(field->text()))
+            set(field->text());
+    };
+    take(mathOperandTextField, &ConfigHelper::MathOperand::valid,
+         [&](QString t) { config.setMathOperand(t.replace(u',', u'.')); });
+    take(decimalTextField, &ConfigHelper::DecimalPlaces::valid, [&](const QString& t) { config.setDecimalPlaces(t); });
+    take(editNumCharactersTextField, &ConfigHelper::EditNumCharacters::valid,
+         [&](const QString& t) { config.setEditNumCharacters(t); });
+    take(removeCharactersTextField, &ConfigHelper::RemoveCharacters::valid,
+         [&](const QString& t) { config.setRemoveCharacters(t); });
+    take(everyXValuesTextField, &ConfigHelper::EveryXValues::valid,
+         [&](const QString& t) { config.setEveryXValues(t); });
+    config.setMathOperation(ConfigHelper::MathOperation::fromOrdinal(mathOperationBox->currentIndex()));
+    if (config.getMathOperand().isEmpty())
+        config.setMathOperation(&ConfigHelper::MathOperation::NONE);
+    return config;
+}
+
 void VudareDiVezFrame2::updateConfigFromTabs() {
     if (m_connectedGUI && !m_closing)
         return; // the settings tabs are out of reach while connected, and the running worker has its copy
-    const QString port = portList->currentData().toString();
-    m_config.setPort(port.isEmpty() ? FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()) : port);
-    if (instrumentBox->currentIndex() >= 0)
-        m_config.setInstrument(ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex()));
-    m_config.setBitRate(bitRateBox->currentIndex());
-    m_config.setDataBits(dataBitsBox->currentIndex());
-    m_config.setStopBits(stopBitsBox->currentIndex());
-    m_config.setParity(parityBox->currentIndex());
-    if (const auto code = InputTerminatorBox::selectedCode(*inputTerminatorBox))
-        m_config.setInputTerminator(*code);
-    m_config.setRoundingMethod(ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox->currentIndex()));
-    m_config.setEditOperation(ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox->currentIndex()));
-    m_config.setEditPosition(ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox->currentIndex()));
-    m_config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
-    m_config.setDecimalSeparator(ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox->currentIndex()));
-    m_config.setOutputTerminator(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox->currentIndex()));
-    m_config.setOutputTerminator2(ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2->currentIndex()));
-    m_config.setStartWith(ConfigHelper::StartWith::fromOrdinal(startWithBox->currentIndex()));
-    m_config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex()));
-    m_config.setSound(ConfigHelper::Sound::fromOrdinal(soundComboBox->currentIndex()));
-    m_config.setConnect(autoConnectButton->isChecked() ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL);
+    applyChoicesTo(m_config);
     const bool hadTray = m_config.minimizeToTray;
     m_config.minimizeToTray = minimizeToTrayCheckBox->isChecked();
     m_config.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox->isChecked();
@@ -189,7 +218,7 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
     // A tab click takes no focus, so a field may never have been left: check each one again.
     for (FieldChecker* checker : m_checkers)
         checker->check();
-    if (checkDelay(false))
+    if (checkDelay())
         m_config.setDelay(delayTextField->text());
 
     m_config.setMathOperation(ConfigHelper::MathOperation::fromOrdinal(mathOperationBox->currentIndex()));
@@ -206,9 +235,10 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
         addMinimizeToTraySupport();
 }
 
-// The delay: a whole number from 0 to 1000, and at least 3 for the all-layouts keyboard. True when the field
-// holds a delay that may be stored.
-bool VudareDiVezFrame2::checkDelay(bool fromCaret) {
+// The delay: a whole number from 0 to 1000, and at least 3 for the all-layouts keyboard. Run on the complete
+// value only; a value that fails is replaced at once (20, or 3 for the floor). True when the field holds a delay
+// that may be stored.
+bool VudareDiVezFrame2::checkDelay() {
     if (m_filling)
         return false;
     const QString delay = delayTextField->text();
@@ -216,28 +246,24 @@ bool VudareDiVezFrame2::checkDelay(bool fromCaret) {
     if (m_closing)
         return ConfigHelper::Delay::valid(delay);
     if (!delay.isEmpty() && !ConfigHelper::Delay::valid(delay)) {
+        delayTextField->setText(QStringLiteral("20"));
         if (!m_boxOpen)
             error(text("error.intercharacter.delay"));
-        QTimer::singleShot(0, delayTextField, [field = delayTextField] { field->setText(QStringLiteral("20")); });
-        if (!fromCaret)
-            delayTextField->setText(QStringLiteral("20"));
-        return !fromCaret;
+        return true;
     }
     const auto* keyboard = ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex());
     const std::optional<int> ms = ConfigHelper::parseInteger(delay);
     if (keyboard == &ConfigHelper::KeyboardType::ALL && (!ms || *ms < 3)) {
+        delayTextField->setText(QStringLiteral("3"));
         if (!m_boxOpen)
             showMessage(text("info"), text("info.delay.keyboard.all"), worker::MessageBoxSeam::Icon::Information);
-        QTimer::singleShot(0, delayTextField, [field = delayTextField] { field->setText(QStringLiteral("3")); });
-        if (!fromCaret)
-            delayTextField->setText(QStringLiteral("3"));
-        return !fromCaret;
+        return true;
     }
     return true;
 }
 
-void VudareDiVezFrame2::delayTextFieldCaretUpdate() {
-    if (checkDelay(true))
+void VudareDiVezFrame2::delayTextFieldEditingFinished() {
+    if (checkDelay())
         m_config.setDelay(delayTextField->text());
 }
 
@@ -245,8 +271,9 @@ void VudareDiVezFrame2::keyboardTypeBoxItemStateChanged(int index) {
     if (m_filling || m_closing || index < 0)
         return;
     m_config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(index));
-    if (m_config.getKeyboardType() == &ConfigHelper::KeyboardType::ALL)
-        checkDelay(true);
+    // The field is not being edited while the box changes: its value is complete.
+    if (m_config.getKeyboardType() == &ConfigHelper::KeyboardType::ALL && checkDelay())
+        m_config.setDelay(delayTextField->text());
 }
 
 void VudareDiVezFrame2::checkDivisionNeedsRounding() {
@@ -384,8 +411,13 @@ void VudareDiVezFrame2::adjustIgnoreButtonActionPerformed() {
     m_config.setIgnoreDifference(dialog.getIgnoreDifference());
 }
 
+namespace {
+const QString kSettingsFileFilter = QStringLiteral("XML settings files (*.xml);;All files (*)");
+} // namespace
+
 void VudareDiVezFrame2::exportSettingsButtonActionPerformed() {
-    const auto path = m_dialogs->chooseSaveFile(QStringLiteral("Tavlo.xml"));
+    const auto path =
+        m_dialogs->chooseSaveFile(QStringLiteral("Export settings"), QStringLiteral("Tavlo.xml"), kSettingsFileFilter);
     if (!path)
         return;
     try {
@@ -402,7 +434,7 @@ void VudareDiVezFrame2::exportSettingsButtonActionPerformed() {
 }
 
 void VudareDiVezFrame2::importSettingsButtonActionPerformed() {
-    const auto path = m_dialogs->chooseOpenFile();
+    const auto path = m_dialogs->chooseOpenFile(QStringLiteral("Import settings"), kSettingsFileFilter);
     if (!path)
         return;
     try {

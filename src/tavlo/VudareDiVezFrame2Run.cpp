@@ -7,6 +7,7 @@
 #include "tavlo/JLabelHtml.h"
 
 #include <QDateTime>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
@@ -61,8 +62,11 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
                             m_tabbedPane->removeTab(index);
                     }
                     setText(text("switch.to.target.application"));
+                    startHintLabel->setText(
+                        QStringLiteral("Values are typed into the application that has the focus. Press Stop to end."));
                 } else {
                     setText(text("VudareDiVezFrame2.statusJLabel.text"));
+                    startHintLabel->setText(text("VudareDiVezFrame2.startHint.text"));
                     for (int tab : {InputTab, ProcessingTab, OutputTab, SettingsTab})
                         if (m_tabbedPane->indexOf(m_pages[tab]) < 0)
                             m_tabbedPane->insertTab(tab, m_pages[tab], m_pageTitles[tab]);

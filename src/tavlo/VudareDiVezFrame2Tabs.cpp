@@ -9,6 +9,7 @@
 #include "tavlo/InputTerminatorBox.h"
 #include "tavlo/JLabelHtml.h"
 #include "tavlo/LinkMouseListener.h"
+#include "tavlo/PreviewPanel.h"
 #include "tavlo/TraySupport.h"
 #include "tavlo/util/FriendlyPortUtil.h"
 #include "tavlo/util/ProductSite.h"
@@ -79,6 +80,7 @@ void VudareDiVezFrame2::buildControls() {
     showConfigInControls();
     installCheckers();
     connectHandlers();
+    connectPreview();
     updateTrayControls();
     m_filling = false;
 }
@@ -88,12 +90,12 @@ QWidget* VudareDiVezFrame2::buildStartTab() {
     startStopJButton = new QPushButton(text("VudareDiVezFrame2.startStopJButton.text"), page);
     startStopJButton->setMinimumSize(160, 48);
     requestButton = new QPushButton(text("VudareDiVezFrame2.requestButton.text"), page);
-    auto* hint = new QLabel(text("VudareDiVezFrame2.startHint.text"), page);
-    hint->setWordWrap(true);
+    startHintLabel = new QLabel(text("VudareDiVezFrame2.startHint.text"), page);
+    startHintLabel->setWordWrap(true);
     auto* layout = new QVBoxLayout(page);
     layout->addStretch();
     layout->addLayout(row({startStopJButton, requestButton}));
-    layout->addWidget(hint);
+    layout->addWidget(startHintLabel);
     layout->addStretch();
     return page;
 }
@@ -140,14 +142,23 @@ QWidget* VudareDiVezFrame2::buildProcessingTab() {
     adjustIgnoreButton = new QPushButton(text("VudareDiVezFrame2.adjustIgnoreButton.text"), page);
     for (QLineEdit* field : {mathOperandTextField, decimalTextField, editNumCharactersTextField})
         field->setMaximumWidth(90);
+    roundingMethodLabel = new QLabel(text("VudareDiVezFrame2.roundingMethodLabel.text"), page);
+    roundingMethodLabel->setBuddy(roundingMethodBox);
+    // The edit row's field counts characters; say so beside it and inside it.
+    auto* charactersHint = new QLabel(QStringLiteral("characters (1 to 99)"), page);
+    editNumCharactersTextField->setPlaceholderText(QStringLiteral("number"));
+    editNumCharactersTextField->setToolTip(QStringLiteral("How many characters to remove or keep"));
+    previewPanel = new PreviewPanel([this] { return settingsInTabs(); }, page);
 
     auto* form = new QFormLayout(page);
     form->addRow(text("VudareDiVezFrame2.mathOperationLabel.text"), row({mathOperationBox, mathOperandTextField}));
-    form->addRow(text("VudareDiVezFrame2.decimalLabel.text"), row({decimalTextField, roundingMethodBox}));
+    form->addRow(text("VudareDiVezFrame2.decimalLabel.text"),
+                 row({decimalTextField, roundingMethodLabel, roundingMethodBox}));
     form->addRow(text("VudareDiVezFrame2.editLabel.text"),
-                 row({editOperationComboBox, editPositionComboBox, editNumCharactersTextField}));
+                 row({editOperationComboBox, editPositionComboBox, editNumCharactersTextField, charactersHint}));
     form->addRow(text("VudareDiVezFrame2.removeCharactersLabel.text"), removeCharactersTextField);
     form->addRow(QString(), row({ignoreDuplicatesCheckBox, adjustIgnoreButton}));
+    form->addRow(previewPanel);
     return page;
 }
 
@@ -220,6 +231,34 @@ QWidget* VudareDiVezFrame2::buildAboutTab() {
     return aboutPane;
 }
 
+// Every control of the tabs that shape a record's way refreshes the preview, so that it always shows what the
+// settings in the tabs would do.
+void VudareDiVezFrame2::connectPreview() {
+    const auto refresh = [this] {
+        if (m_filling)
+            return;
+        const auto* instrument = ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex());
+        previewPanel->setInstrument(instrument ? instrument : ConfigHelper::Instrument::getDefault());
+        previewPanel->refresh();
+    };
+    for (int tab : {InputTab, ProcessingTab, OutputTab}) {
+        for (QComboBox* box : m_pages[tab]->findChildren<QComboBox*>())
+            if (!previewPanel->isAncestorOf(box)) {
+                connect(box, &QComboBox::currentIndexChanged, this, refresh);
+                connect(box, &QComboBox::editTextChanged, this, refresh);
+            }
+        for (QLineEdit* field : m_pages[tab]->findChildren<QLineEdit*>())
+            if (!previewPanel->isAncestorOf(field) && !qobject_cast<QComboBox*>(field->parent()))
+                connect(field, &QLineEdit::textChanged, this, refresh);
+        for (QCheckBox* box : m_pages[tab]->findChildren<QCheckBox*>())
+            connect(box, &QCheckBox::toggled, this, refresh);
+    }
+    const bool wasFilling = m_filling;
+    m_filling = false;
+    refresh();
+    m_filling = wasFilling;
+}
+
 void VudareDiVezFrame2::fillPortList() {
     const QSignalBlocker blocker(portList);
     portList->clear();
@@ -267,6 +306,11 @@ void VudareDiVezFrame2::showConfigInControls() {
     updateInstrumentKind();
     updateRequestButton();
     m_filling = wasFilling;
+    if (previewPanel && !m_filling) {
+        previewPanel->setInstrument(m_config.getInstrument() ? m_config.getInstrument()
+                                                             : ConfigHelper::Instrument::getDefault());
+        previewPanel->refresh();
+    }
 }
 
 // The number-only controls follow the instrument kind; the separator box listens to the record itself.

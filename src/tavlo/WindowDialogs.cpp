@@ -23,17 +23,18 @@ bool QtWindowDialogs::ask(const QString& title, const QString& text, Buttons but
     return box.exec() == yes;
 }
 
-std::optional<QString> QtWindowDialogs::chooseSaveFile(const QString& suggestedName) {
+std::optional<QString> QtWindowDialogs::chooseSaveFile(const QString& title, const QString& suggestedName,
+                                                       const QString& filter) {
     // The overwrite question is the window's own, so the dialog must not ask it a second time.
-    const QString path = QFileDialog::getSaveFileName(m_parent, QString(), QDir::home().filePath(suggestedName),
-                                                      QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString path = QFileDialog::getSaveFileName(m_parent, title, QDir::home().filePath(suggestedName), filter,
+                                                      nullptr, QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty())
         return std::nullopt;
     return path;
 }
 
-std::optional<QString> QtWindowDialogs::chooseOpenFile() {
-    const QString path = QFileDialog::getOpenFileName(m_parent);
+std::optional<QString> QtWindowDialogs::chooseOpenFile(const QString& title, const QString& filter) {
+    const QString path = QFileDialog::getOpenFileName(m_parent, title, QString(), filter);
     if (path.isEmpty())
         return std::nullopt;
     return path;

@@ -16,10 +16,12 @@ public:
     enum class Buttons { YesNo, OkCancel };
     // True for Yes or OK.
     virtual bool ask(const QString& title, const QString& text, Buttons buttons) = 0;
-    // A file to write, with suggestedName preselected; none when the user does not approve.
-    virtual std::optional<QString> chooseSaveFile(const QString& suggestedName) = 0;
+    // A file to write, with suggestedName preselected; none when the user does not approve. The filter is a
+    // file-dialog filter list such as "XML settings files (*.xml);;All files (*)".
+    virtual std::optional<QString> chooseSaveFile(const QString& title, const QString& suggestedName,
+                                                  const QString& filter) = 0;
     // A file to read; none when the user does not approve.
-    virtual std::optional<QString> chooseOpenFile() = 0;
+    virtual std::optional<QString> chooseOpenFile(const QString& title, const QString& filter) = 0;
 };
 
 // Real Qt boxes with the window as their parent.
@@ -30,8 +32,9 @@ public:
 
     void showMessage(const QString& title, const QString& text, Icon icon) override;
     bool ask(const QString& title, const QString& text, Buttons buttons) override;
-    std::optional<QString> chooseSaveFile(const QString& suggestedName) override;
-    std::optional<QString> chooseOpenFile() override;
+    std::optional<QString> chooseSaveFile(const QString& title, const QString& suggestedName,
+                                          const QString& filter) override;
+    std::optional<QString> chooseOpenFile(const QString& title, const QString& filter) override;
 
 private:
     QPointer<QWidget> m_parent;

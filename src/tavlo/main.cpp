@@ -4,6 +4,8 @@
 #include "serial/ListPortsCommand.h"
 #include "tavlo/VudareDiVez.h"
 #include "tavlo/headless/HeadlessRunner.h"
+#include "tavlo/prefs/ConfigStore.h"
+#include "tavlo/prefs/SettingsCommands.h"
 #include "tavlo/util/CommandLine.h"
 #include "worker/SelfTest.h"
 
@@ -49,6 +51,14 @@ int main(int argc, char** argv) {
         return tavlo::worker::runSelfTest(out) == 0 ? 0 : 1;
     case CommandLine::Mode::ListPorts:
         return serial::listPortsCommand(out, err);
+    case CommandLine::Mode::ExportSettings: {
+        tavlo::prefs::ConfigStore store;
+        return tavlo::prefs::exportSettingsCommand(store, *commandLine->transferFile, out, err);
+    }
+    case CommandLine::Mode::ImportSettings: {
+        tavlo::prefs::ConfigStore store;
+        return tavlo::prefs::importSettingsCommand(store, *commandLine->transferFile, out, err);
+    }
     case CommandLine::Mode::Headless:
         return tavlo::headless::HeadlessRunner(*commandLine).run();
     case CommandLine::Mode::Window:

@@ -53,14 +53,18 @@ bool Acquisition::start(const config::Config& config) {
         config.getKeyboardType() ? config.getKeyboardType() : H::KeyboardType::getDefault();
 
     // Keyboard output; without it the run still starts, so that values are seen in the event log.
+    QString layoutNote;
     try {
         if (!m_keyboards)
             throw platform::KeyboardError("no keyboard backend");
+        std::unique_ptr<platform::KeyboardDevice> device = m_keyboards(keyboardType->name());
+        if (device)
+            layoutNote = QString::fromStdString(device->layoutNote());
         m_keybot = std::make_shared<Keybot>(config.getDelayAsInt(), H::StartWith::getKeyCode(config.getStartWith()),
                                             H::OutputTerminator::getKeyCode(config.getOutputTerminator()),
                                             H::OutputTerminator::getKeyCode(config.getOutputTerminator2()),
                                             config.getEveryXValuesAsInt(), keyboardType, instrument->getKeyMapType(),
-                                            &m_view, m_keyboards(keyboardType->name()));
+                                            &m_view, std::move(device));
     } catch (const std::exception& failure) {
         m_keybot.reset();
         m_view.showMessage(text("error"), text("error.initializing.keyboard.output") + failureMessage(failure),
@@ -108,6 +112,8 @@ bool Acquisition::start(const config::Config& config) {
     if (!config.getCustomRegEx().isEmpty())
         m_view.logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
     m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
+    if (m_keybot && !layoutNote.isEmpty())
+        m_view.logEvent(layoutNote);
     m_worker->execute();
     return true;
 }
@@ -168,7 +174,21 @@ QList<LogSpan> Acquisition::logLine(const DataLine& line) {
     if (value.isEmpty())
         return {{time + raw + u'\n', QStringLiteral("ignored")}};
 
-    // The typed value is looked for in the readable record as it is, then with the separator switched.
+    // The part of the record the value was extracted from is the typed part, however processing changed it.
+    if (line.hasSpan()) {
+        const QStringView record = line.rawText();
+        const qsizetype start = DataLine::notationOffset(record, line.spanStart());
+        const qsizetype end = DataLine::notationOffset(record, line.spanEnd());
+        QList<LogSpan> spans{{time, QStringLiteral("regular")}};
+        if (start > 0)
+            spans.append({raw.left(start), QStringLiteral("ignored")});
+        spans.append({raw.mid(start, end - start), QStringLiteral("typed")});
+        spans.append({raw.mid(end) + u'\n', QStringLiteral("ignored")});
+        return spans;
+    }
+
+    // Without a span the typed value is looked for in the readable record as it is, then with the separator
+    // switched.
     QString shown = value;
     qsizetype at = raw.indexOf(shown);
     if (at < 0) {

@@ -7,6 +7,15 @@ QDateTime DataLine::getDateTime() const {
     return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
 }
 
+qsizetype DataLine::notationOffset(QStringView text, qsizetype rawOffset) {
+    qsizetype at = 0;
+    for (qsizetype i = 0; i < rawOffset && i < text.size(); ++i) {
+        const char16_t code = text[i].unicode();
+        at += (code >= 32 && code <= 126) ? 1 : QString::number(code).size() + 2;
+    }
+    return at;
+}
+
 QString DataLine::transformControlChars(QStringView text) {
     QString out;
     out.reserve(text.size());

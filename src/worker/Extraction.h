@@ -11,4 +11,13 @@ namespace tavlo::worker {
 // record (TavloException), so that a missing value is reported instead of typing nothing silently.
 QString extractValue(const QRegularExpression& expression, int group, const QString& record);
 
+// The value and where it stands in the record: start and end offsets of the group, both -1 when nothing
+// matched.
+struct ExtractedValue {
+    QString value;
+    qsizetype start = -1;
+    qsizetype end = -1;
+};
+ExtractedValue extractValueSpan(const QRegularExpression& expression, int group, const QString& record);
+
 } // namespace tavlo::worker

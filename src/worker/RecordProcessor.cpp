@@ -43,6 +43,13 @@ QString RecordProcessor::extract(const QString& record) const {
     return extractValue(m_expression, m_captureGroup, record);
 }
 
+RecordProcessor::Result RecordProcessor::run(const QString& record) {
+    ExtractedValue found = extractValueSpan(m_expression, m_captureGroup, record);
+    Result result{found.value, found.start, found.end, QString()};
+    result.value = processValue(std::move(found.value));
+    return result;
+}
+
 QString RecordProcessor::process(const QString& record) {
     return processValue(extract(record));
 }

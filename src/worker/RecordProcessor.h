@@ -30,6 +30,16 @@ public:
 
     // The value group of the first match, before any editing (empty when nothing matches).
     QString extract(const QString& record) const;
+    // A record's way through the chain: the extracted value, where it stands in the record (offsets -1 when
+    // nothing matched) and the value to type.
+    struct Result {
+        QString extracted;
+        qsizetype start = -1;
+        qsizetype end = -1;
+        QString value;
+    };
+    // The whole chain with the extracted value's place; throws the record's failure.
+    Result run(const QString& record);
     // The whole chain. Numbers: extract, edit, remove characters, delete white space, format.
     // Text: extract with group 1, edit, remove characters. Throws the record's failure.
     QString process(const QString& record);

@@ -197,8 +197,8 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
     ++m_count;
     const Instant instant = now();
     const bool error = m_parityError || m_framingError;
-    QString value = processor.process(m_rawData);
-    publish(DataLine(m_rawData, std::move(value), m_count, instant, error));
+    RecordProcessor::Result result = processor.run(m_rawData);
+    publish(DataLine(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end));
 }
 
 void WeightWorker::requestData(const QByteArray& text) {

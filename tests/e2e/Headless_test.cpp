@@ -161,3 +161,22 @@ TEST(Headless, CountEndsTheRunAtExactlyThatManyValues) {
         EXPECT_EQ(r.out.toStdString(), "7\n8\n7\n") << r.err.toStdString();
     }
 }
+
+namespace {
+
+// An invalid setting of the file is named with what was stored and what is used; the run goes on with it.
+TEST(Headless, InvalidSettingsAreNamedOneByOne) {
+    const auto r = runHeadless(profile("GENERIC", 10, {{"decimalPlaces", "9"}, {"startWith", "F13"}}),
+                               {"--values", "-0.5", "--format", "ST,GS,%+09.3f kg\\r\\n"}, 1);
+    ASSERT_TRUE(r.finished) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), "-0.500\n");
+    EXPECT_TRUE(r.err.contains("Warning: decimalPlaces: stored \"9\" is not valid; an empty field is used"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Warning: startWith: stored \"F13\" is not valid; None is used")) << r.err.toStdString();
+    // The log marks the negative reading as typed, not as unknown.
+    EXPECT_FALSE(r.err.contains("[unknown]")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("[typed]")) << r.err.toStdString();
+}
+
+} // namespace

@@ -54,6 +54,23 @@ INSTANTIATE_TEST_SUITE_P(KeyboardTypes, X11TypingLayouts,
                          ::testing::Values(&KT::QUERTY, &KT::US_INTERNATIONAL, &KT::GERMAN, &KT::AZERTY, &KT::ALL),
                          [](const auto& info) { return std::string(info.param->nameLatin1()); });
 
+class X11TypingCapsLock : public X11Typing, public ::testing::WithParamInterface<const KT*> {};
+
+// Alt codes ignore Caps Lock on Windows; on X11 the characters are typed as keys, and Caps Lock must not change
+// them either ("AbC" came out as "aBc"). Letters outside the live layout: X11TypingSpareKeys.
+TEST_P(X11TypingCapsLock, CapsLockDoesNotChangeTheCharacters) {
+    const std::string file = m_session.openTerminal();
+    ASSERT_FALSE(file.empty()) << m_session.error();
+    ASSERT_EQ(m_session.run({"xdotool", "key", "Caps_Lock"}), 0);
+    const QString text = QStringLiteral("AbC x1;Z");
+    const std::string typed = typeInto(file, keybot(GetParam(), 0), text);
+    ASSERT_EQ(m_session.run({"xdotool", "key", "Caps_Lock"}), 0);
+    EXPECT_EQ(typed, text.toStdString() + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyboardTypes, X11TypingCapsLock, ::testing::Values(&KT::QUERTY, &KT::ALL),
+                         [](const auto& info) { return std::string(info.param->nameLatin1()); });
+
 TEST_F(X11Typing, KeysHeldForASecondDoNotRepeat) {
     const std::string file = m_session.openTerminal();
     ASSERT_FALSE(file.empty()) << m_session.error();
@@ -65,13 +82,20 @@ TEST_F(X11Typing, KeysHeldForASecondDoNotRepeat) {
     EXPECT_EQ(repeats(), before);
 }
 
-// A character that no key of the live layout carries is typed through a key bound to it for the moment.
-TEST_F(X11Typing, AltCodeOutsideTheLayoutUsesASpareKey) {
+class X11TypingSpareKeys : public X11Typing, public ::testing::WithParamInterface<bool> {};
+
+// A character that no key of the live layout carries is typed through a key bound to it for the moment; a
+// letter keeps its case whether Caps Lock is on or not.
+TEST_P(X11TypingSpareKeys, AltCodeOutsideTheLayoutUsesASpareKey) {
     const std::string file = m_session.openTerminal();
     ASSERT_FALSE(file.empty()) << m_session.error();
+    const bool capsLock = GetParam();
+    if (capsLock) {
+        ASSERT_EQ(m_session.run({"xdotool", "key", "Caps_Lock"}), 0);
+    }
     {
         XTestKeyboard keyboard(m_session.display());
-        for (int code : {233, 8364}) { // e acute, euro sign
+        for (int code : {233, 8364, 201}) { // e acute, euro sign, E acute
             keyboard.keyPress(K::ALT);
             for (char d : std::to_string(code)) {
                 keyboard.keyPress(K::NUMPAD_0 + (d - '0'));
@@ -83,9 +107,15 @@ TEST_F(X11Typing, AltCodeOutsideTheLayoutUsesASpareKey) {
         keyboard.keyPress(K::ENTER);
         keyboard.keyRelease(K::ENTER);
         keyboard.delay(0);
-        EXPECT_EQ(XvfbSession::waitForContent(file, 6), "\xc3\xa9\xe2\x82\xac\n");
+        EXPECT_EQ(XvfbSession::waitForContent(file, 8), "\xc3\xa9\xe2\x82\xac\xc3\x89\n");
+    }
+    if (capsLock) {
+        ASSERT_EQ(m_session.run({"xdotool", "key", "Caps_Lock"}), 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(CapsLock, X11TypingSpareKeys, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "on" : "off"); });
 
 TEST_F(X11Typing, CapsLockStateComesFromTheIndicator) {
     XTestKeyboard keyboard(m_session.display());

@@ -110,17 +110,50 @@ TEST_F(ChecksTest, TakingTheTabsChecksFieldsThatWereNeverLeft) {
 TEST_F(ChecksTest, DelayRangeAndTheAllLayoutsFloor) {
     VudareDiVezFrame2& w = open();
     w.delayTextField->setText(QStringLiteral("1001"));
-    ASSERT_TRUE(processEventsUntil([&] { return w.delayTextField->text() == QLatin1String("20"); }));
+    QTest::keyClick(w.delayTextField, Qt::Key_Return);
+    EXPECT_EQ(w.delayTextField->text(), QLatin1String("20"));
     EXPECT_EQ(dialogs.texts(), QStringList{tavloText("error.intercharacter.delay")});
     EXPECT_EQ(w.config().getDelay(), "20");
 
     dialogs.boxes.clear();
     w.delayTextField->setText(QStringLiteral("2"));
     w.keyboardTypeBox->setCurrentIndex(H::KeyboardType::ALL.ordinal());
-    ASSERT_TRUE(processEventsUntil([&] { return w.delayTextField->text() == QLatin1String("3"); }));
+    EXPECT_EQ(w.delayTextField->text(), QLatin1String("3"));
     EXPECT_EQ(dialogs.boxes.value(0).title, tavloText("info"));
     EXPECT_EQ(dialogs.boxes.value(0).text, tavloText("info.delay.keyboard.all"));
     w.updateConfigFromTabs();
+    EXPECT_EQ(w.config().getDelay(), "3");
+}
+
+// Typing 15 with "Any layout" once objected to the 1 and left 35 behind: the check waits for the whole value.
+TEST_F(ChecksTest, DelayIsCheckedWhenTheValueIsCompleteNotPerKeystroke) {
+    VudareDiVezFrame2& w = open();
+    w.keyboardTypeBox->setCurrentIndex(H::KeyboardType::ALL.ordinal());
+    dialogs.boxes.clear();
+    w.delayTextField->setFocus();
+    w.delayTextField->selectAll();
+    QTest::keyClick(w.delayTextField, Qt::Key_Backspace);
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << "an empty field being edited is no error";
+    QTest::keyClicks(w.delayTextField, QStringLiteral("15"));
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join('\n').toStdString();
+    EXPECT_EQ(w.delayTextField->text(), QLatin1String("15"));
+    QTest::keyClick(w.delayTextField, Qt::Key_Return);
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_EQ(w.config().getDelay(), "15");
+
+    w.delayTextField->selectAll();
+    QTest::keyClicks(w.delayTextField, QStringLiteral("2"));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    QTest::keyClick(w.delayTextField, Qt::Key_Return);
+    EXPECT_EQ(dialogs.texts(), QStringList{tavloText("info.delay.keyboard.all")});
+    EXPECT_EQ(w.delayTextField->text(), QLatin1String("3"));
+    EXPECT_EQ(w.config().getDelay(), "3");
+
+    // Taking the tabs checks a value that was never completed.
+    dialogs.boxes.clear();
+    w.delayTextField->setText(QStringLiteral("1"));
+    w.updateConfigFromTabs();
+    EXPECT_EQ(dialogs.texts(), QStringList{tavloText("info.delay.keyboard.all")});
     EXPECT_EQ(w.config().getDelay(), "3");
 }
 

@@ -41,8 +41,15 @@ public:
         questions.append({title, text});
         return answer;
     }
-    std::optional<QString> chooseSaveFile(const QString&) override { return saveFile; }
-    std::optional<QString> chooseOpenFile() override { return openFile; }
+    QStringList fileDialogs; // "title|filter" of each file dialog shown
+    std::optional<QString> chooseSaveFile(const QString& title, const QString&, const QString& filter) override {
+        fileDialogs.append(title + u'|' + filter);
+        return saveFile;
+    }
+    std::optional<QString> chooseOpenFile(const QString& title, const QString& filter) override {
+        fileDialogs.append(title + u'|' + filter);
+        return openFile;
+    }
     QStringList texts() const {
         QStringList out;
         for (const Box& b : boxes)

@@ -133,7 +133,8 @@ TEST_F(AcquisitionSim, RecordsAreLoggedCountedAndTyped) {
     EXPECT_EQ(typedCharacters(), "12,5|-3|");
     ASSERT_TRUE(processEventsUntil([&] { return m_view.logLines.size() == 3; }));
     EXPECT_EQ(m_view.logLines[1].last().style, "ignored");
-    EXPECT_EQ(m_view.logLines[0][2], (LogSpan{"12.5", "typed"}));
+    // The whole value group is marked, sign included, though the typed value is "12,5".
+    EXPECT_EQ(m_view.logLines[0][2], (LogSpan{"+12.5", "typed"}));
     EXPECT_EQ(m_view.statuses.last(), tavloText("line.count") + "3");
     const QStringList events = m_view.events();
     EXPECT_TRUE(

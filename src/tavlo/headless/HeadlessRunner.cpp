@@ -212,7 +212,7 @@ void HeadlessRunner::drainThenStop() {
 
 bool HeadlessRunner::loadSettings() {
     const QStringList portList{m_commandLine.port.value_or(QString())};
-    bool valid = true;
+    QStringList invalid;
     try {
         if (m_commandLine.settingsFile) {
             // The export file is read into a private store that disappears with the run; nothing is written
@@ -223,18 +223,20 @@ bool HeadlessRunner::loadSettings() {
             auto root = prefs::FilePreferences::createRoot(scratch.filePath(QStringLiteral("settings")));
             prefs::ConfigStore store(*root);
             store.importSettings(*m_commandLine.settingsFile);
-            valid = store.loadConfig(m_config, portList);
+            store.loadConfig(m_config, portList);
+            invalid = store.invalidSettings();
         } else {
             prefs::ConfigStore store;
-            valid = store.loadConfig(m_config, portList);
+            store.loadConfig(m_config, portList);
+            invalid = store.invalidSettings();
         }
     } catch (const base::TavloException& e) {
         const QString what = m_commandLine.settingsFile ? *m_commandLine.settingsFile : QStringLiteral("the store");
         std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(what), qPrintable(e.message()));
         return false;
     }
-    if (!valid)
-        logImportantEvent(QStringLiteral("Warning: an invalid stored setting was replaced by its default."));
+    for (const QString& line : invalid)
+        logImportantEvent(QStringLiteral("Warning: ") + line);
     if (m_commandLine.port)
         m_config.setPort(*m_commandLine.port);
     return true;

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <type_traits>
 
 using tavlo::base::SystemProperties;
 
@@ -23,17 +24,18 @@ using base::SystemProperties;
 
 namespace {
 
-// Reads settings back, replacing every stored value that fails its check by the default.
+// Reads settings back, replacing every stored value that fails its check by the default and noting which.
 class SettingsReader {
 public:
     explicit SettingsReader(Preferences& node) : m_node(node) {}
-    bool allValid() const { return m_allValid; }
+    bool allValid() const { return m_invalid.isEmpty(); }
+    const QStringList& invalid() const { return m_invalid; }
 
     template <typename T> const T* named(const QString& key) {
         const QString name = m_node.get(key, T::getDefault()->name());
         if (T::valid(name))
             return T::valueOf(name);
-        return fallBack(T::getDefault());
+        return fallBack(key, name, T::getDefault(), T::getDefault()->display());
     }
 
     // Index options and the input terminator: an integer that the type accepts. A text that is not an
@@ -43,27 +45,37 @@ public:
         const std::optional<int> value = H::parseInteger(text);
         if (value && T::valid(*value))
             return *value;
-        return fallBack(T::getDefault());
+        return fallBack(key, text, T::getDefault(), shownIndex<T>(T::getDefault()));
     }
 
     template <typename T> QString text(const QString& key) {
         const QString value = m_node.get(key, T::getDefault());
         if (T::valid(value))
             return value;
-        return fallBack(T::getDefault());
+        return fallBack(key, value, T::getDefault(), T::getDefault());
     }
 
     bool boolean(const QString& key, bool def) { return m_node.getBoolean(key, def); }
     QString plain(const QString& key, const QString& def) { return m_node.get(key, def); }
 
 private:
-    template <typename V> V fallBack(V def) {
-        m_allValid = false;
+    // The default as the window shows it: the label of an index option, the preset's name of a terminator.
+    template <typename T> static QString shownIndex(int value) {
+        if constexpr (std::is_same_v<T, H::InputTerminator>) {
+            const H::InputTerminator* preset = H::InputTerminator::itemFromDecimal(value);
+            return preset ? preset->display() : QString::number(value);
+        } else {
+            return T::getReadable(value);
+        }
+    }
+
+    template <typename V> V fallBack(const QString& key, const QString& stored, V def, const QString& shown) {
+        m_invalid.append(ConfigStore::invalidSettingText(key, stored, shown));
         return def;
     }
 
     Preferences& m_node;
-    bool m_allValid = true;
+    QStringList m_invalid;
 };
 
 template <typename T> QString nameOf(const T* option) {
@@ -89,6 +101,21 @@ template <typename Fn> void guarded(Fn fn) {
 } // namespace
 
 ConfigStore::ConfigStore() = default;
+
+QString ConfigStore::invalidSettingText(const QString& key, const QString& stored, const QString& shownDefault) {
+    // The stored text may hold anything, line breaks included; it is shown escaped so that it stays one line.
+    QString quoted;
+    for (const QChar c : stored) {
+        if (c == u'"' || c == u'\\')
+            quoted += u'\\';
+        if (c.unicode() < 32 || c.unicode() == 127)
+            quoted += QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
+        else
+            quoted += c;
+    }
+    const QString used = shownDefault.isEmpty() ? QStringLiteral("an empty field") : shownDefault;
+    return QStringLiteral("%1: stored \"%2\" is not valid; %3 is used").arg(key, quoted, used);
+}
 
 ConfigStore::ConfigStore(Preferences& root) : m_root(&root) {}
 
@@ -194,6 +221,7 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& portList) {
     config.setIgnoreTimeLimit(ignoreTimeLimit);
     config.setIgnoreDifference(ignoreDifference);
     config.setCustomRegEx(customRegEx);
+    m_invalidSettings = r.invalid();
     return r.allValid();
 }
 

@@ -32,6 +32,10 @@ public:
     // as default. Missing keys give the defaults; invalid stored values give the defaults too and make the
     // result false. When access is refused, AccessDeniedException leaves config untouched.
     bool loadConfig(config::Config& config, const QStringList& portList);
+    // What the last loadConfig replaced, one line per key: `bitRate: stored "99" is not valid; 9600 is used`.
+    const QStringList& invalidSettings() const { return m_invalidSettings; }
+    // One such line; the default as the window shows it.
+    static QString invalidSettingText(const QString& key, const QString& stored, const QString& shownDefault);
 
     // Writes every setting and flushes the node.
     void saveConfig(const config::Config& config);
@@ -59,6 +63,7 @@ private:
     Preferences& root();
 
     Preferences* m_root = nullptr;
+    QStringList m_invalidSettings;
 };
 
 } // namespace tavlo::prefs

@@ -225,6 +225,8 @@ void PreferencesXml::exportNode(Preferences& node, QIODevice& out) {
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(2);
     xml.writeStartDocument(QStringLiteral("1.0"), false);
+    // Readers of this format validate against the DTD that this line names; without it they refuse the file.
+    xml.writeDTD(QStringLiteral("<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"));
     xml.writeStartElement(kPreferences);
     xml.writeAttribute(kVersionAttribute, kVersion);
     xml.writeStartElement(kRoot);

@@ -26,6 +26,7 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         return std::nullopt;
     };
     bool modeGiven = false;
+    std::optional<Mode> transferMode;
     const auto setMode = [&](Mode mode) {
         // --headless combines with nothing else that picks a mode; the informational modes win over it.
         if (!modeGiven || cl.mode == Mode::Headless || mode != Mode::Headless)
@@ -87,6 +88,14 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             if (!v || v->isEmpty())
                 return fail(QStringLiteral("--settings needs a file name"));
             cl.settingsFile = *v;
+        } else if (name == QLatin1String("--export-settings") || name == QLatin1String("--import-settings")) {
+            const auto v = value();
+            if (!v || v->isEmpty())
+                return fail(QStringLiteral("%1 needs a file name").arg(name));
+            if (cl.transferFile)
+                return fail(QStringLiteral("only one of --export-settings and --import-settings may be given"));
+            cl.transferFile = *v;
+            transferMode = name == QLatin1String("--export-settings") ? Mode::ExportSettings : Mode::ImportSettings;
         } else if (name == QLatin1String("--output")) {
             const auto v = value();
             if (v == QLatin1String("keyboard"))
@@ -106,6 +115,15 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         }
     }
     const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print;
+    if (transferMode) {
+        // The informational modes still answer; a run, a window or a port has no place next to a settings copy.
+        if (cl.mode == Mode::Help || cl.mode == Mode::Version)
+            return cl;
+        if (modeGiven || headlessOnly || cl.port)
+            return fail(QStringLiteral("--export-settings and --import-settings take no port and no other mode"));
+        cl.mode = *transferMode;
+        return cl;
+    }
     if (headlessOnly && cl.mode == Mode::Window)
         return fail(QStringLiteral("--settings, --output, --count and --poll need --headless"));
     return cl;
@@ -125,6 +143,10 @@ QString CommandLine::usage() {
         "  --output keyboard|print  type the values (default) or print what would be typed\n"
         "  --count N             with --headless: end after N records\n"
         "  --poll MS             with --headless: send the instrument's request text every MS milliseconds\n"
+        "  --export-settings FILE  write the stored settings to FILE as a settings export; exit status 0 when\n"
+        "                        written, 1 with the reason when not\n"
+        "  --import-settings FILE  merge a settings export into the stored settings; exit status 0 when imported,\n"
+        "                        1 with the reason when refused (the stored settings stay unchanged)\n"
         "  --list-ports          list the serial ports and exit\n"
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"

@@ -9,15 +9,16 @@ namespace tavlo::util {
 // The program's command line. Arguments that start with "-" are options ("--opt V" and "--opt=V" both work,
 // "-DNAME=value" sets a process property); the first other argument names the port.
 struct CommandLine {
-    enum class Mode { Window, Headless, ListPorts, SelfTest, Version, Help };
+    enum class Mode { Window, Headless, ListPorts, SelfTest, Version, Help, ExportSettings, ImportSettings };
     enum class Output { Keyboard, Print };
 
     Mode mode = Mode::Window;
     Output output = Output::Keyboard;
     std::optional<QString> port;
     std::optional<QString> settingsFile;
-    std::optional<int> count;  // exit after this many framed records
-    std::optional<int> pollMs; // send the instrument's request text this often
+    std::optional<QString> transferFile; // of --export-settings and --import-settings
+    std::optional<int> count;            // exit after this many framed records
+    std::optional<int> pollMs;           // send the instrument's request text this often
     QList<QPair<QString, QString>> properties;
 
     // Reads the arguments (without the program name). A usage error gives none and its text in `error`.

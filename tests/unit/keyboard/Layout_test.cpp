@@ -182,11 +182,62 @@ TEST(UinputLayouts, KeyboardTypesChooseTheirXkbLayout) {
     EXPECT_EQ(UinputTranslator::layoutFor("US_INTERNATIONAL").variant, "intl");
     EXPECT_EQ(UinputTranslator::layoutFor("GERMAN").layout, "de");
     EXPECT_EQ(UinputTranslator::layoutFor("AZERTY").layout, "fr");
-    EXPECT_EQ(UinputTranslator::layoutFor("ALL").layout, "us");
+    // ALL asks the desktop; the environment comes first.
+    EXPECT_EQ(UinputTranslator::layoutFor("ALL").layout,
+              UinputTranslator::desktopLayout(UinputTranslator::systemLayoutSources()).layout);
     setenv("XKB_DEFAULT_LAYOUT", "fr", 1);
     EXPECT_EQ(UinputTranslator::layoutFor("ALL").layout, "fr");
+    EXPECT_EQ(UinputTranslator::layoutFor("ALL").source, "XKB_DEFAULT_LAYOUT");
     unsetenv("XKB_DEFAULT_LAYOUT");
 }
+
+struct DesktopLayoutCase {
+    const char* name;
+    const char* environment;
+    const char* localectl;
+    const char* keyboardFile;
+    const char* layout;
+    const char* variant;
+    const char* source;
+};
+
+class DesktopLayoutTest : public ::testing::TestWithParam<DesktopLayoutCase> {};
+
+TEST_P(DesktopLayoutTest, TheFirstPlaceThatNamesALayoutWinsWithItsFirstEntry) {
+    const DesktopLayoutCase& c = GetParam();
+    bool asked = false;
+    UinputTranslator::LayoutSources sources{c.environment, "",
+                                            [&] {
+                                                asked = true;
+                                                return std::string(c.localectl);
+                                            },
+                                            c.keyboardFile};
+    const auto names = UinputTranslator::desktopLayout(sources);
+    EXPECT_EQ(names.layout, c.layout);
+    EXPECT_EQ(names.variant, c.variant);
+    EXPECT_EQ(names.source, c.source);
+    if (names.source == "XKB_DEFAULT_LAYOUT") {
+        EXPECT_FALSE(asked) << "localectl was run although the environment names the layout";
+    }
+}
+
+constexpr const char* kLocalectl = "   System Locale: LANG=de_DE.UTF-8\n       VC Keymap: de-nodeadkeys\n"
+                                   "      X11 Layout: de,us\n       X11 Model: pc105\n     X11 Variant: nodeadkeys,\n";
+constexpr const char* kKeyboardFile = "# KEYBOARD CONFIGURATION FILE\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"fr\"\n"
+                                      "XKBVARIANT=\"\"\nXKBOPTIONS=\"\"\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, DesktopLayoutTest,
+    ::testing::Values(
+        DesktopLayoutCase{"environment", "ch,de", kLocalectl, kKeyboardFile, "ch", "", "XKB_DEFAULT_LAYOUT"},
+        DesktopLayoutCase{"localectl", "", kLocalectl, kKeyboardFile, "de", "nodeadkeys", "localectl status"},
+        DesktopLayoutCase{"keyboard_file", "", "Failed to connect to bus\n", kKeyboardFile, "fr", "",
+                          "/etc/default/keyboard"},
+        DesktopLayoutCase{"localectl_without_x11_layout", "", "   System Locale: LANG=C\n      X11 Layout: n/a,\n",
+                          "XKBLAYOUT=it,us\nXKBVARIANT=,intl\n", "it", "", "/etc/default/keyboard"},
+        DesktopLayoutCase{"nothing", "", "", "", "us", "", "default"},
+        DesktopLayoutCase{"empty_first_entry", ",de", "", "XKBLAYOUT='be'", "be", "", "/etc/default/keyboard"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The AltGr chord reaches the application as the third level only: never together with Control.
 TEST(UinputLayouts, AltGrChordSendsNoControl) {

@@ -105,6 +105,53 @@ TEST_F(ConfigStoreTest, WithoutOfferedPortsThePortIsNotReadAndAnEmptyPortIsNotWr
     EXPECT_EQ(node.get(QStringLiteral("port"), QString()), QStringLiteral("COM9"));
 }
 
+struct ReportedValue {
+    const char* key;
+    const char* stored;
+    const char* line;
+};
+
+class InvalidValueReportTest : public ConfigStoreTest, public ::testing::WithParamInterface<ReportedValue> {};
+
+// The user reads which key held what, and what is used instead, in the form the window shows that setting.
+TEST_P(InvalidValueReportTest, NamesTheKeyTheStoredTextAndTheDefaultAsShown) {
+    auto root = openRoot();
+    root->node(ConfigStore::NODE_PATH).put(QLatin1String(GetParam().key), QString::fromUtf8(GetParam().stored));
+    ConfigStore store(*root);
+    Config loaded;
+    EXPECT_FALSE(store.loadConfig(loaded, kPorts));
+    EXPECT_EQ(store.invalidSettings(), QStringList{QString::fromUtf8(GetParam().line)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, InvalidValueReportTest,
+    ::testing::Values(
+        ReportedValue{"bitRate", "99", "bitRate: stored \"99\" is not valid; 9600 is used"},
+        ReportedValue{"parity", "x", "parity: stored \"x\" is not valid; NONE is used"},
+        ReportedValue{"inputTerminator", "256", "inputTerminator: stored \"256\" is not valid; 13 <CR> is used"},
+        ReportedValue{"delay", "1001", "delay: stored \"1001\" is not valid; 20 is used"},
+        ReportedValue{"decimalPlaces", "8", "decimalPlaces: stored \"8\" is not valid; an empty field is used"},
+        ReportedValue{"sound", "BELL", "sound: stored \"BELL\" is not valid; No sound is used"},
+        // A stored text with a line break or a quote stays on its one line.
+        ReportedValue{"startWith", "a\"b\nc", "startWith: stored \"a\\\"b\\x0ac\" is not valid; None is used"}),
+    [](const auto& info) { return std::string(info.param.key); });
+
+TEST_F(ConfigStoreTest, EveryInvalidKeyIsReportedOnItsOwnLineAndAValidStoreReportsNone) {
+    auto root = openRoot();
+    Preferences& node = root->node(ConfigStore::NODE_PATH);
+    node.put(QStringLiteral("bitRate"), QStringLiteral("99"));
+    node.put(QStringLiteral("delay"), QStringLiteral("-5"));
+    ConfigStore store(*root);
+    Config loaded;
+    EXPECT_FALSE(store.loadConfig(loaded, kPorts));
+    EXPECT_EQ(store.invalidSettings(), (QStringList{"bitRate: stored \"99\" is not valid; 9600 is used",
+                                                    "delay: stored \"-5\" is not valid; 20 is used"}));
+    node.put(QStringLiteral("bitRate"), QStringLiteral("7"));
+    node.put(QStringLiteral("delay"), QStringLiteral("5"));
+    EXPECT_TRUE(store.loadConfig(loaded, kPorts));
+    EXPECT_TRUE(store.invalidSettings().isEmpty());
+}
+
 struct InvalidValue {
     const char* key;
     const char* stored;
@@ -119,7 +166,11 @@ TEST_P(InvalidStoredValueTest, FallsBackToTheDefaultAndReportsIt) {
     node.put(QStringLiteral("port"), QStringLiteral("COM2"));
 
     Config loaded;
-    EXPECT_FALSE(ConfigStore(*root).loadConfig(loaded, kPorts));
+    ConfigStore store(*root);
+    EXPECT_FALSE(store.loadConfig(loaded, kPorts));
+    ASSERT_EQ(store.invalidSettings().size(), 1);
+    EXPECT_TRUE(store.invalidSettings()[0].startsWith(QStringLiteral("%1: stored \"").arg(GetParam().key)))
+        << store.invalidSettings()[0].toStdString();
 
     auto empty = openRoot(QStringLiteral("empty.txt"));
     Config defaults;

@@ -71,6 +71,10 @@ TEST_F(PreferencesXmlTest, TheExportNestsThePathFromTheUserRoot) {
     root->node(kNode).put(QStringLiteral("port"), QStringLiteral("COM3"));
     const QByteArray xml = exportOf(root->node(kNode));
     EXPECT_TRUE(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"")) << xml.data();
+    // Validating readers of the format refuse a document without its DOCTYPE, which must precede the element.
+    const qsizetype doctype = xml.indexOf("<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">");
+    EXPECT_GT(doctype, 0) << xml.data();
+    EXPECT_LT(doctype, xml.indexOf("<preferences")) << xml.data();
 
     QXmlStreamReader reader(xml);
     QStringList path;

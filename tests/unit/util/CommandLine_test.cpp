@@ -54,6 +54,25 @@ TEST(CommandLine, InformationalModesWinOverHeadless) {
     EXPECT_EQ(parsed({"--help"}).mode, CommandLine::Mode::Help);
 }
 
+TEST(CommandLine, SettingsExportAndImportTakeAFileAndStandAlone) {
+    const CommandLine e = parsed({"--export-settings", "out.xml"});
+    EXPECT_EQ(e.mode, CommandLine::Mode::ExportSettings);
+    EXPECT_EQ(e.transferFile, "out.xml");
+    const CommandLine i = parsed({"-DEDITION=QX", "--import-settings=in.xml"});
+    EXPECT_EQ(i.mode, CommandLine::Mode::ImportSettings);
+    EXPECT_EQ(i.transferFile, "in.xml");
+    EXPECT_EQ(parsed({"--import-settings", "in.xml", "--help"}).mode, CommandLine::Mode::Help);
+    // A settings copy never starts a run or opens the window by the way.
+    refused({"--export-settings"});
+    refused({"--import-settings="});
+    refused({"--export-settings", "a.xml", "--import-settings", "b.xml"});
+    refused({"--import-settings", "in.xml", "COM3"});
+    refused({"--import-settings", "in.xml", "--headless"});
+    refused({"--export-settings", "out.xml", "--list-ports"});
+    EXPECT_TRUE(CommandLine::usage().contains("--export-settings FILE"));
+    EXPECT_TRUE(CommandLine::usage().contains("--import-settings FILE"));
+}
+
 TEST(CommandLine, UsageErrors) {
     EXPECT_FALSE(refused({"--count", "0", "--headless"}).isEmpty());
     refused({"--headless", "--count", "-2"});

@@ -23,6 +23,30 @@ TEST(DataLine, ControlCharacterNotation) {
     EXPECT_EQ(DataLine::transformControlChars(bytes), "<0><127><255><~>");
 }
 
+TEST(DataLine, NotationOffsetsFollowTheNotation) {
+    const QString record = QStringLiteral("\x02"
+                                          "12\xFF"
+                                          "3\r\n");
+    const QString shown = DataLine::transformControlChars(record);
+    ASSERT_EQ(shown, "<2>12<255>3<13><10>");
+    // Every offset of the record lands on the first character of that byte's notation.
+    const QList<qsizetype> expected = {0, 3, 4, 5, 10, 11, 15, 19};
+    for (qsizetype i = 0; i <= record.size(); ++i)
+        EXPECT_EQ(DataLine::notationOffset(record, i), expected[i]) << "offset " << i;
+    EXPECT_EQ(DataLine::notationOffset(record, 99), shown.size());
+}
+
+TEST(DataLine, SpanIsOnlyUsableInsideTheRecord) {
+    const auto at = [](qsizetype start, qsizetype end) {
+        return DataLine(QStringLiteral("N 5\r"), QStringLiteral("5"), 1, Instant(), false, start, end).hasSpan();
+    };
+    EXPECT_TRUE(at(2, 3));
+    EXPECT_TRUE(at(0, 4));
+    EXPECT_FALSE(at(-1, -1));
+    EXPECT_FALSE(at(2, 2));
+    EXPECT_FALSE(at(3, 5));
+}
+
 TEST(DataLine, DeletingTheValueKeepsTheRecord) {
     DataLine line(QStringLiteral("N +5\r\n"), QStringLiteral("5"), 3, Instant(std::chrono::seconds(10)), true);
     EXPECT_TRUE(line.hasValue());

@@ -21,6 +21,7 @@ public:
         m_translator.beginCharacter(character, sequence);
     }
     void endCharacter() override { m_translator.endCharacter(); }
+    std::string layoutNote() const override { return m_translator.layoutNote(); }
 
 private:
     static int openDevice();

@@ -17,10 +17,23 @@ public:
     struct LayoutNames {
         std::string layout;
         std::string variant;
+        std::string source; // where the layout was found, for the event log
     };
-    // us, us(intl), de, fr for QUERTY, US_INTERNATIONAL, GERMAN, AZERTY; for ALL (and anything else) the layout
-    // named by XKB_DEFAULT_LAYOUT (with XKB_DEFAULT_VARIANT), else us.
+    // Where the desktop's layout may be written down, in the order they are asked.
+    struct LayoutSources {
+        std::string environmentLayout;                // XKB_DEFAULT_LAYOUT
+        std::string environmentVariant;               // XKB_DEFAULT_VARIANT
+        std::function<std::string()> localectlStatus; // the output of `localectl status`
+        std::string keyboardFile;                     // the text of /etc/default/keyboard
+    };
+    // us, us(intl), de, fr for QUERTY, US_INTERNATIONAL, GERMAN, AZERTY; for ALL (and anything else) the
+    // desktop's layout (desktopLayout of this system).
     static LayoutNames layoutFor(const std::string& keyboardType);
+    // XKB_DEFAULT_LAYOUT, then the X11 layout of `localectl status`, then XKBLAYOUT of /etc/default/keyboard,
+    // then us; of a list such as "de,us" the first entry, with the variant of the same place.
+    static LayoutNames desktopLayout(const LayoutSources& sources);
+    static LayoutSources systemLayoutSources();
+    std::string layoutNote() const override;
 
     using Emit = std::function<void(int evdevCode, bool press)>;
     // Compiles the layout; KeyboardError when it cannot be compiled.

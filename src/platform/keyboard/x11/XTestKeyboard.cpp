@@ -38,10 +38,13 @@ XTestKeyboard::XTestKeyboard(const std::string& displayName) {
 
         XkbSelectEvents(m_display, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbStateNotifyMask,
                         XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbStateNotifyMask);
-        XkbSelectEventDetails(m_display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask, XkbGroupStateMask);
+        XkbSelectEventDetails(m_display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
+                              XkbGroupStateMask | XkbModifierLockMask);
         XkbStateRec state{};
-        if (XkbGetState(m_display, XkbUseCoreKbd, &state) == Success)
+        if (XkbGetState(m_display, XkbUseCoreKbd, &state) == Success) {
             m_group = state.group;
+            m_lockedMods = state.locked_mods & LockMask;
+        }
         loadKeymap();
 
         XKeyboardState keyboard{};
@@ -109,7 +112,7 @@ void XTestKeyboard::loadKeymap() {
     if (m_keymap)
         xkb_keymap_unref(m_keymap);
     m_keymap = keymap;
-    auto planner = std::make_unique<xkb::KeyPlanner>(m_keymap, m_group);
+    auto planner = std::make_unique<xkb::KeyPlanner>(m_keymap, m_group, m_lockedMods);
     if (m_stream)
         m_stream->setPlanner(*planner);
     else
@@ -132,6 +135,11 @@ void XTestKeyboard::followChanges() {
                     m_group = static_cast<unsigned>(xkbEvent->state.group);
                     regroup = true;
                 }
+                // Caps Lock changes which level types a letter: the plans follow it.
+                if ((xkbEvent->state.locked_mods & LockMask) != m_lockedMods) {
+                    m_lockedMods = xkbEvent->state.locked_mods & LockMask;
+                    regroup = true;
+                }
             } else {
                 reload = true;
             }
@@ -140,7 +148,7 @@ void XTestKeyboard::followChanges() {
     if (reload) {
         loadKeymap();
     } else if (regroup) {
-        auto planner = std::make_unique<xkb::KeyPlanner>(m_keymap, m_group);
+        auto planner = std::make_unique<xkb::KeyPlanner>(m_keymap, m_group, m_lockedMods);
         m_stream->setPlanner(*planner);
         m_planner = std::move(planner);
     }
@@ -165,14 +173,22 @@ void XTestKeyboard::sendKey(unsigned keycode, bool press) {
     }
 }
 
-unsigned XTestKeyboard::bindSpareKey(unsigned long keysym) {
-    if (const auto it = m_boundSpare.find(keysym); it != m_boundSpare.end()) {
+xkb::KeySink::SpareKey XTestKeyboard::bindSpareKey(unsigned long keysym) {
+    // A letter with two cases is bound as the pair (lower, upper), which the server treats as an alphabetic
+    // key: Shift picks the other case, and with Caps Lock on Shift picks the lower one. Either case is then
+    // typed whatever the lock, as Alt codes are. Other symbols are bound alone on every level.
+    const auto lower = static_cast<unsigned long>(xkb_keysym_to_lower(static_cast<xkb_keysym_t>(keysym)));
+    const auto upper = static_cast<unsigned long>(xkb_keysym_to_upper(static_cast<xkb_keysym_t>(keysym)));
+    const bool cased = lower != upper;
+    const bool shift = cased && ((keysym == upper) != (m_lockedMods != 0));
+    const unsigned long bound = cased ? lower : keysym;
+    if (const auto it = m_boundSpare.find(bound); it != m_boundSpare.end()) {
         m_spareKeys.erase(std::find(m_spareKeys.begin(), m_spareKeys.end(), it->second));
         m_spareKeys.push_back(it->second);
-        return it->second;
+        return {it->second, shift};
     }
     if (m_spareKeys.empty() || m_keysymsPerKey <= 0)
-        return 0;
+        return {};
     // Bindings are kept while the device lives: an application looks a key up when it handles the event, so
     // unbinding right after the press could make it see no symbol at all.
     const unsigned key = m_spareKeys.front();
@@ -180,10 +196,15 @@ unsigned XTestKeyboard::bindSpareKey(unsigned long keysym) {
     m_spareKeys.push_back(key);
     std::erase_if(m_boundSpare, [key](const auto& entry) { return entry.second == key; });
     std::vector<KeySym> syms(static_cast<size_t>(m_keysymsPerKey), static_cast<KeySym>(keysym));
+    if (cased) {
+        std::fill(syms.begin(), syms.end(), NoSymbol);
+        for (size_t i = 0; i < syms.size() && i < 4; ++i)
+            syms[i] = static_cast<KeySym>(i % 2 == 0 ? lower : upper);
+    }
     XChangeKeyboardMapping(m_display, static_cast<int>(key), m_keysymsPerKey, syms.data(), 1);
     XSync(m_display, False);
-    m_boundSpare[keysym] = key;
-    return key;
+    m_boundSpare[bound] = key;
+    return {key, shift};
 }
 
 void XTestKeyboard::unbindSpareKeys() {

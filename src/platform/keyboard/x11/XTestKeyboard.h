@@ -39,14 +39,14 @@ private:
     public:
         explicit Sink(XTestKeyboard& owner) : m_owner(owner) {}
         void key(xkb_keycode_t keycode, bool press) override { m_owner.sendKey(keycode, press); }
-        xkb_keycode_t spareKeyFor(xkb_keysym_t keysym) override { return m_owner.bindSpareKey(keysym); }
+        SpareKey spareKeyFor(xkb_keysym_t keysym) override { return m_owner.bindSpareKey(keysym); }
 
     private:
         XTestKeyboard& m_owner;
     };
 
     void sendKey(unsigned keycode, bool press);
-    unsigned bindSpareKey(unsigned long keysym);
+    xkb::KeySink::SpareKey bindSpareKey(unsigned long keysym);
     void unbindSpareKeys();
     // Follows keymap and group changes announced since the last call; between characters only.
     void followChanges();
@@ -59,6 +59,7 @@ private:
     xkb_context* m_context = nullptr;
     xkb_keymap* m_keymap = nullptr;
     unsigned m_group = 0;
+    unsigned m_lockedMods = 0; // Caps Lock only: the one lock that changes characters the plans choose
     std::unique_ptr<xkb::KeyPlanner> m_planner;
     Sink m_sink{*this};
     std::unique_ptr<xkb::KeyStream> m_stream;

@@ -16,8 +16,9 @@ struct StateDeleter {
 
 } // namespace
 
-KeyPlanner::KeyPlanner(xkb_keymap* keymap, xkb_layout_index_t layout)
-    : m_keymap(xkb_keymap_ref(keymap)), m_layout(layout < xkb_keymap_num_layouts(keymap) ? layout : 0) {
+KeyPlanner::KeyPlanner(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_mod_mask_t lockedMods)
+    : m_keymap(xkb_keymap_ref(keymap)), m_layout(layout < xkb_keymap_num_layouts(keymap) ? layout : 0),
+      m_lockedMods(lockedMods) {
     m_shift = keyFor(XKB_KEY_Shift_L);
     if (!m_shift)
         m_shift = keyFor(XKB_KEY_Shift_R);
@@ -79,7 +80,7 @@ std::optional<std::u32string> KeyPlanner::produce(const KeyActions& actions) con
     std::unique_ptr<xkb_state, StateDeleter> state(xkb_state_new(m_keymap));
     if (!state)
         return std::nullopt;
-    xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, m_layout);
+    xkb_state_update_mask(state.get(), 0, 0, m_lockedMods, 0, 0, m_layout);
     std::u32string out;
     xkb_keysym_t dead = XKB_KEY_NoSymbol;
     for (const KeyAction& a : actions) {

@@ -20,8 +20,9 @@ using KeyActions = std::vector<KeyAction>;
 // symbol, what a series of key actions types, and which keys type a character on their own.
 class KeyPlanner {
 public:
-    // Takes its own reference to the keymap.
-    KeyPlanner(xkb_keymap* keymap, xkb_layout_index_t layout);
+    // Takes its own reference to the keymap. lockedMods are the modifiers locked on the keyboard (Caps Lock):
+    // the plans take them into account, so that a locked modifier does not change the characters.
+    KeyPlanner(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_mod_mask_t lockedMods = 0);
     ~KeyPlanner();
     KeyPlanner(const KeyPlanner&) = delete;
     KeyPlanner& operator=(const KeyPlanner&) = delete;
@@ -58,6 +59,7 @@ private:
 
     xkb_keymap* m_keymap;
     xkb_layout_index_t m_layout;
+    xkb_mod_mask_t m_lockedMods;
     xkb_keycode_t m_shift = 0;
     xkb_keycode_t m_control = 0;
     xkb_keycode_t m_alt = 0;

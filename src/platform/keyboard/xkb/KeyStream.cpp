@@ -121,10 +121,12 @@ KeyStream::CharacterKeys KeyStream::pressCharacter(char32_t character) {
         held.spaceAfter = true;
     } else {
         const xkb_keysym_t keysym = xkb_utf32_to_keysym(character);
-        const xkb_keycode_t spare = keysym == XKB_KEY_NoSymbol ? 0 : m_sink->spareKeyFor(keysym);
-        if (!spare)
+        const KeySink::SpareKey spare = keysym == XKB_KEY_NoSymbol ? KeySink::SpareKey{} : m_sink->spareKeyFor(keysym);
+        if (!spare.key)
             throw KeyboardError("No key of the keyboard layout types the character " + describe(character));
-        held.keys.push_back(spare);
+        if (spare.shift && m_planner->shiftKey())
+            held.keys.push_back(m_planner->shiftKey());
+        held.keys.push_back(spare.key);
     }
     for (xkb_keycode_t key : held.keys)
         send(key, true);

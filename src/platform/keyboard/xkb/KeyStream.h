@@ -16,11 +16,15 @@ class KeySink {
 public:
     virtual ~KeySink() = default;
     virtual void key(xkb_keycode_t keycode, bool press) = 0;
-    // A key bound to the symbol for the moment, for a character that no key of the layout types; 0 when the
-    // desktop cannot bind keys (then such a character cannot be typed).
-    virtual xkb_keycode_t spareKeyFor(xkb_keysym_t keysym) {
+    // A key bound to the symbol for the moment, for a character that no key of the layout types, and whether
+    // Shift is held with it; key 0 when the desktop cannot bind keys (then such a character cannot be typed).
+    struct SpareKey {
+        xkb_keycode_t key = 0;
+        bool shift = false;
+    };
+    virtual SpareKey spareKeyFor(xkb_keysym_t keysym) {
         (void)keysym;
-        return 0;
+        return {};
     }
 };
 

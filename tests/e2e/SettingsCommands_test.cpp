@@ -1,0 +1,89 @@
+// tavlo --export-settings and --import-settings as an administrator runs them: exit statuses, the messages,
+// and the user's store between the runs.
+#include "HeadlessRun.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using tavlo::test::settingsExport;
+
+namespace {
+
+struct CommandRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class SettingsCommandsE2e : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_home.isValid()); }
+
+    // tavlo with a private home, so that the store it reads and writes is this test's own.
+    CommandRun tavlo(const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_home.path());
+        env.insert("XDG_CONFIG_HOME", m_home.filePath(".config"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TAVLO_BIN_DIR "/tavlo"), args);
+        CommandRun r;
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    QString file(const char* name, const QByteArray& text = {}) {
+        const QString path = m_home.filePath(name);
+        if (!text.isNull()) {
+            QFile f(path);
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        }
+        return path;
+    }
+    QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_home;
+};
+
+TEST_F(SettingsCommandsE2e, ImportThenExportCarriesTheValuesAndBothExitZero) {
+    const CommandRun imported =
+        tavlo({"--import-settings", file("in.xml", settingsExport({{"bitRate", "11"}, {"instrument", "SARTORIUS"}}))});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
+    EXPECT_TRUE(imported.out.contains("Imported")) << imported.out.toStdString();
+    EXPECT_TRUE(imported.out.contains("writes its own settings over the imported ones"));
+
+    const CommandRun exported = tavlo({"--export-settings", file("out.xml")});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    const QByteArray xml = read(file("out.xml"));
+    EXPECT_TRUE(xml.contains("<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"));
+    EXPECT_TRUE(xml.contains("<entry key=\"bitRate\" value=\"11\"/>")) << xml.data();
+    EXPECT_TRUE(xml.contains("<entry key=\"instrument\" value=\"SARTORIUS\"/>")) << xml.data();
+}
+
+TEST_F(SettingsCommandsE2e, ARefusedImportExitsOneWithTheReasonAndTheStoreKeepsItsValues) {
+    ASSERT_EQ(tavlo({"--import-settings", file("in.xml", settingsExport({{"bitRate", "11"}}))}).exitCode, 0);
+    const CommandRun refused = tavlo({"--import-settings", file("bad.xml", "<preferences><root type=\"user\">")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("not well-formed")) << refused.err.toStdString();
+    ASSERT_EQ(tavlo({"--export-settings", file("out.xml")}).exitCode, 0);
+    EXPECT_TRUE(read(file("out.xml")).contains("<entry key=\"bitRate\" value=\"11\"/>"));
+}
+
+TEST_F(SettingsCommandsE2e, InvalidImportedValuesAreNamedAndTheImportStillSucceeds) {
+    const CommandRun r = tavlo({"--import-settings", file("in.xml", settingsExport({{"delay", "5000"}}))});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("delay: stored \"5000\" is not valid; 20 is used")) << r.err.toStdString();
+}
+
+} // namespace
