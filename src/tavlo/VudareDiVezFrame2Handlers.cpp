@@ -122,7 +122,10 @@ void VudareDiVezFrame2::connectHandlers() {
         });
     };
     config::Config& c = m_config;
-    onIndex(portList, [this, &c](int i) { c.setPort(portList->itemData(i).toString()); });
+    onIndex(portList, [this, &c](int i) {
+        c.setPort(portList->itemData(i).toString());
+        updatePortKind();
+    });
     onIndex(bitRateBox, [&c](int i) { c.setBitRate(i); });
     onIndex(dataBitsBox, [&c](int i) { c.setDataBits(i); });
     onIndex(stopBitsBox, [&c](int i) { c.setStopBits(i); });
@@ -152,6 +155,7 @@ void VudareDiVezFrame2::connectHandlers() {
     onCheck(autoConnectButton,
             [&c](bool on) { c.setConnect(on ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL); });
 
+    connectAdditions();
     for (QWidget* w : findChildren<QWidget*>())
         w->setToolTipDuration(10000);
 }
@@ -159,8 +163,7 @@ void VudareDiVezFrame2::connectHandlers() {
 void VudareDiVezFrame2::updateConfigFromTabs() {
     if (m_connectedGUI && !m_closing)
         return; // the settings tabs are out of reach while connected, and the running worker has its copy
-    const QString port = portList->currentData().toString();
-    m_config.setPort(port.isEmpty() ? FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()) : port);
+    m_config.setPort(selectedPort());
     if (instrumentBox->currentIndex() >= 0)
         m_config.setInstrument(ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex()));
     m_config.setBitRate(bitRateBox->currentIndex());
@@ -185,6 +188,7 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
     m_config.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox->isChecked();
     m_config.checkForUpdates = checkForUpdatesCheckBox->isChecked();
     m_config.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox->isChecked();
+    updateAdditionsFromControls();
 
     // A tab click takes no focus, so a field may never have been left: check each one again.
     for (FieldChecker* checker : m_checkers)
@@ -320,6 +324,9 @@ void VudareDiVezFrame2::tabbedPaneStateChanged(int index) {
 }
 
 void VudareDiVezFrame2::refreshPortsButtonActionPerformed() {
+    // A typed address survives the new list.
+    if (!m_connectedGUI)
+        m_config.setPort(selectedPort());
     try {
         m_portNames = serial::SerialPortLocal::getPortList();
         try {

@@ -225,6 +225,8 @@ bool HeadlessRunner::loadSettings() {
         logImportantEvent(QStringLiteral("Warning: an invalid stored setting was replaced by its default."));
     if (m_commandLine.port)
         m_config.setPort(*m_commandLine.port);
+    if (m_commandLine.dataLog)
+        m_config.setDataLogFile(*m_commandLine.dataLog);
     return true;
 }
 

@@ -87,6 +87,11 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             if (!v || v->isEmpty())
                 return fail(QStringLiteral("--settings needs a file name"));
             cl.settingsFile = *v;
+        } else if (name == QLatin1String("--data-log")) {
+            const auto v = value();
+            if (!v || v->isEmpty())
+                return fail(QStringLiteral("--data-log needs a file name"));
+            cl.dataLog = *v;
         } else if (name == QLatin1String("--output")) {
             const auto v = value();
             if (v == QLatin1String("keyboard"))
@@ -105,9 +110,9 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             return fail(QStringLiteral("unknown option %1").arg(name));
         }
     }
-    const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print;
+    const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print || cl.dataLog;
     if (headlessOnly && cl.mode == Mode::Window)
-        return fail(QStringLiteral("--settings, --output, --count and --poll need --headless"));
+        return fail(QStringLiteral("--settings, --output, --count, --poll and --data-log need --headless"));
     return cl;
 }
 
@@ -125,6 +130,7 @@ QString CommandLine::usage() {
         "  --output keyboard|print  type the values (default) or print what would be typed\n"
         "  --count N             with --headless: end after N records\n"
         "  --poll MS             with --headless: send the instrument's request text every MS milliseconds\n"
+        "  --data-log FILE       with --headless: log every record to the CSV file FILE (appended)\n"
         "  --list-ports          list the serial ports and exit\n"
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"

@@ -16,8 +16,9 @@ struct CommandLine {
     Output output = Output::Keyboard;
     std::optional<QString> port;
     std::optional<QString> settingsFile;
-    std::optional<int> count;  // exit after this many framed records
-    std::optional<int> pollMs; // send the instrument's request text this often
+    std::optional<int> count;       // exit after this many framed records
+    std::optional<int> pollMs;      // send the instrument's request text this often
+    std::optional<QString> dataLog; // the data log file, instead of the stored one
     QList<QPair<QString, QString>> properties;
 
     // Reads the arguments (without the program name). A usage error gives none and its text in `error`.

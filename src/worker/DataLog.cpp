@@ -1,0 +1,223 @@
+#include "worker/DataLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavlo::worker {
+
+namespace {
+
+// The process's file-size limit; a write past it would end in the middle of a line.
+qint64 fileSizeLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<qint64>::max();
+    return static_cast<qint64>(limit.rlim_cur);
+}
+
+} // namespace
+
+const char* const DataLog::kHeader = "time,port,instrument,record,value,outcome\r\n";
+
+DataLog::DataLog(QString path, QString port, QString instrument, Reporter report, bool groupWritable,
+                 qint64 rotateBytes)
+    : m_path(std::move(path)), m_port(std::move(port)), m_instrument(std::move(instrument)),
+      m_report(std::move(report)), m_groupWritable(groupWritable), m_rotateBytes(rotateBytes) {
+    // A file-size limit must fail the write (reported once) instead of killing the whole program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    m_thread = std::thread([this] { run(); });
+}
+
+DataLog::~DataLog() {
+    close();
+}
+
+void DataLog::append(Entry entry) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing)
+            return;
+        m_queue.push_back(std::move(entry));
+    }
+    m_wake.notify_one();
+}
+
+void DataLog::close() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed)
+            return;
+        m_closing = m_closed = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QString DataLog::currentFile() const {
+    std::lock_guard lock(m_mutex);
+    return m_currentFile;
+}
+
+QString DataLog::outcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Queued:
+        return QStringLiteral("queued");
+    case Outcome::Duplicate:
+        return QStringLiteral("duplicate");
+    case Outcome::Unstable:
+        return QStringLiteral("unstable");
+    case Outcome::NoValue:
+        return QStringLiteral("no-value");
+    case Outcome::Error:
+        return QStringLiteral("error");
+    }
+    return {};
+}
+
+QString DataLog::csvField(const QString& text) {
+    const bool quote = text.contains(u',') || text.contains(u'"') || text.contains(u'\r') || text.contains(u'\n') ||
+                       (!text.isEmpty() && (text.front() == u' ' || text.back() == u' '));
+    if (!quote)
+        return text;
+    return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
+}
+
+QString DataLog::isoTime(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+') +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar(u'0')).arg(minutes % 60, 2, 10, QChar(u'0'));
+}
+
+QString DataLog::csvLine(const Entry& e) const {
+    QString outcome = outcomeText(e.outcome);
+    if (e.outcome == Outcome::Error && !e.error.isEmpty())
+        outcome += QStringLiteral(": ") + e.error;
+    return csvField(isoTime(e.time)) + u',' + csvField(m_port) + u',' + csvField(m_instrument) + u',' +
+           csvField(e.raw) + u',' + csvField(e.value) + u',' + csvField(outcome) + QStringLiteral("\r\n");
+}
+
+QString DataLog::rotatedName(const QString& path, const QDate& date, int counter) {
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(base + u'-' + date.toString(QStringLiteral("yyyy-MM-dd")) + u'-' +
+                               QString::number(counter) + suffix);
+}
+
+void DataLog::run() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        // No time-out: an idle log does not wake up.
+        m_wake.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+        std::deque<Entry> batch;
+        batch.swap(m_queue);
+        const bool closing = m_closing;
+        lock.unlock();
+        if (!m_failed && !batch.empty()) {
+            QByteArray lines;
+            for (const Entry& e : batch)
+                lines += csvLine(e).toUtf8();
+            writeBatch(lines);
+        }
+        lock.lock();
+        if (closing && m_queue.empty())
+            break;
+    }
+    lock.unlock();
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void DataLog::report(const QString& what, int error) {
+    m_failed = true;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (m_report)
+        m_report(QStringLiteral("Data log %1: %2 (%3). Acquisition goes on without the data log.")
+                     .arg(m_currentFile.isEmpty() ? m_path : m_currentFile, what,
+                          QString::fromLocal8Bit(std::strerror(error))));
+}
+
+bool DataLog::openFile(const QString& path) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_currentFile = path;
+    }
+    const mode_t mode = m_groupWritable ? 0664 : 0644;
+    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
+    if (m_fd < 0) {
+        report(QStringLiteral("cannot open the file"), errno);
+        return false;
+    }
+    struct stat st {};
+    ::fstat(m_fd, &st);
+    m_size = st.st_size;
+    if (m_size == 0) {
+        // The user's umask would take the group's write permission away again.
+        if (m_groupWritable)
+            ::fchmod(m_fd, 0664);
+        const qsizetype n = static_cast<qsizetype>(std::strlen(kHeader));
+        if (::write(m_fd, kHeader, static_cast<size_t>(n)) != n) {
+            report(QStringLiteral("cannot write the file"), errno ? errno : ENOSPC);
+            return false;
+        }
+        m_size = n;
+    }
+    return true;
+}
+
+bool DataLog::writeBatch(const QByteArray& lines) {
+    if (m_fd < 0 && !openFile(m_path))
+        return false;
+    if (m_size > 0 && m_size + lines.size() > m_rotateBytes) {
+        // Continue in the next free name of today; every earlier file is kept as it is.
+        ::close(m_fd);
+        m_fd = -1;
+        QString next;
+        do
+            next = rotatedName(m_path, QDate::currentDate(), ++m_counter);
+        while (QFile::exists(next));
+        if (!openFile(next))
+            return false;
+    }
+    // Only whole lines go in below the file-size limit, so that the file stays readable to its end.
+    qsizetype end = lines.size();
+    const qint64 room = fileSizeLimit() - m_size;
+    if (end > room) {
+        end = room > 0 ? lines.lastIndexOf('\n', room - 1) + 1 : 0;
+    }
+    qsizetype done = 0;
+    while (done < end) {
+        const ssize_t n = ::write(m_fd, lines.constData() + done, static_cast<size_t>(end - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            report(QStringLiteral("cannot write the file"), n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += n;
+        m_size += n;
+    }
+    if (end < lines.size()) {
+        report(QStringLiteral("cannot write the file"), EFBIG);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tavlo::worker
