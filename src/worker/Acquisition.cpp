@@ -188,7 +188,7 @@ void Acquisition::logData(const DataLine& line, const QString& value, int outcom
         return;
     const auto kind = static_cast<DataLog::Outcome>(outcome);
     m_dataLog->append(
-        DataLog::Entry{line.getDateTime(), line.getRawData(), value, kind,
+        DataLog::Entry{line.getInstant(), line.rawText(), value, kind,
                        kind == DataLog::Outcome::Error ? QStringLiteral("no keyboard output") : QString()});
 }
 

@@ -4,8 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <limits>
 #include <sys/resource.h>
@@ -42,13 +46,17 @@ DataLog::~DataLog() {
 }
 
 void DataLog::append(Entry entry) {
+    bool first;
     {
         std::lock_guard lock(m_mutex);
         if (m_closing)
             return;
+        first = m_queue.empty();
         m_queue.push_back(std::move(entry));
     }
-    m_wake.notify_one();
+    // Only the first line of a batch wakes the writer; it gathers the rest itself.
+    if (first)
+        m_wake.notify_one();
 }
 
 void DataLog::close() {
@@ -92,11 +100,19 @@ QString DataLog::csvField(const QString& text) {
     return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
-QString DataLog::isoTime(const QDateTime& time) {
-    const int offset = time.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+') +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar(u'0')).arg(minutes % 60, 2, 10, QChar(u'0'));
+QString DataLog::isoTime(Instant time) {
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(time);
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(ms));
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    const long offset = local.tm_gmtoff;
+    const long minutes = std::labs(offset) / 60;
+    char text[128];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(ms.time_since_epoch().count() % 1000), offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return QString::fromLatin1(text);
 }
 
 QString DataLog::csvLine(const Entry& e) const {
@@ -104,7 +120,8 @@ QString DataLog::csvLine(const Entry& e) const {
     if (e.outcome == Outcome::Error && !e.error.isEmpty())
         outcome += QStringLiteral(": ") + e.error;
     return csvField(isoTime(e.time)) + u',' + csvField(m_port) + u',' + csvField(m_instrument) + u',' +
-           csvField(e.raw) + u',' + csvField(e.value) + u',' + csvField(outcome) + QStringLiteral("\r\n");
+           csvField(DataLine::transformControlChars(e.raw)) + u',' + csvField(e.value) + u',' + csvField(outcome) +
+           QStringLiteral("\r\n");
 }
 
 QString DataLog::rotatedName(const QString& path, const QDate& date, int counter) {
@@ -118,16 +135,19 @@ QString DataLog::rotatedName(const QString& path, const QDate& date, int counter
 void DataLog::run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        // No time-out: an idle log does not wake up.
+        // No time-out: an idle log does not wake up. Once a line is there, the ones that follow within a
+        // moment join it, so that a flood costs one write per batch instead of one per record.
         m_wake.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+        m_wake.wait_for(lock, std::chrono::milliseconds(kGatherMs), [this] { return m_closing; });
         std::deque<Entry> batch;
         batch.swap(m_queue);
         const bool closing = m_closing;
         lock.unlock();
         if (!m_failed && !batch.empty()) {
-            QByteArray lines;
+            std::vector<QByteArray> lines;
+            lines.reserve(batch.size());
             for (const Entry& e : batch)
-                lines += csvLine(e).toUtf8();
+                lines.push_back(csvLine(e).toUtf8());
             writeBatch(lines);
         }
         lock.lock();
@@ -181,26 +201,37 @@ bool DataLog::openFile(const QString& path) {
     return true;
 }
 
-bool DataLog::writeBatch(const QByteArray& lines) {
+bool DataLog::writeBatch(const std::vector<QByteArray>& lines) {
     if (m_fd < 0 && !openFile(m_path))
         return false;
-    if (m_size > 0 && m_size + lines.size() > m_rotateBytes) {
-        // Continue in the next free name of today; every earlier file is kept as it is.
-        ::close(m_fd);
-        m_fd = -1;
-        QString next;
-        do
-            next = rotatedName(m_path, QDate::currentDate(), ++m_counter);
-        while (QFile::exists(next));
-        if (!openFile(next))
-            return false;
+    const qint64 header = static_cast<qint64>(std::strlen(kHeader));
+    QByteArray chunk;
+    for (const QByteArray& line : lines) {
+        if (m_size + chunk.size() + line.size() > m_rotateBytes && m_size + chunk.size() > header) {
+            // Continue in the next free name of today; every earlier file is kept as it is.
+            if (!writeChunk(chunk))
+                return false;
+            chunk.clear();
+            ::close(m_fd);
+            m_fd = -1;
+            QString next;
+            do
+                next = rotatedName(m_path, QDate::currentDate(), ++m_counter);
+            while (QFile::exists(next));
+            if (!openFile(next))
+                return false;
+        }
+        chunk += line;
     }
+    return writeChunk(chunk);
+}
+
+bool DataLog::writeChunk(const QByteArray& lines) {
     // Only whole lines go in below the file-size limit, so that the file stays readable to its end.
     qsizetype end = lines.size();
     const qint64 room = fileSizeLimit() - m_size;
-    if (end > room) {
+    if (end > room)
         end = room > 0 ? lines.lastIndexOf('\n', room - 1) + 1 : 0;
-    }
     qsizetype done = 0;
     while (done < end) {
         const ssize_t n = ::write(m_fd, lines.constData() + done, static_cast<size_t>(end - done));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "worker/DataLine.h"
+
 #include <QDateTime>
 #include <QString>
 #include <condition_variable>
@@ -7,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace tavlo::worker {
 
@@ -19,9 +22,10 @@ namespace tavlo::worker {
 class DataLog {
 public:
     enum class Outcome { Queued, Duplicate, Unstable, NoValue, Error };
+    // What the writer thread turns into a line; the costly formatting is left to that thread.
     struct Entry {
-        QDateTime time;
-        QString raw;   // in control-character notation
+        Instant time;
+        QString raw;   // one character per received byte, shown in control-character notation
         QString value; // the processed value
         Outcome outcome = Outcome::Queued;
         QString error; // the failure's text, for Outcome::Error
@@ -51,7 +55,9 @@ public:
     // One CSV field, quoted when it holds a comma, a quote, a line end or leading or trailing blanks.
     static QString csvField(const QString& text);
     // ISO 8601 local time with milliseconds and the offset from UTC, "2026-12-09T07:05:03.042+01:00".
-    static QString isoTime(const QDateTime& time);
+    static QString isoTime(Instant time);
+    // The longest a line waits in memory; lines arriving meanwhile go out in the same write.
+    static constexpr int kGatherMs = 200;
     QString csvLine(const Entry& entry) const;
     // The file after `path` once it is full: "<base>-<yyyy-MM-dd>-<n>.<suffix>" in the same folder.
     static QString rotatedName(const QString& path, const QDate& date, int counter);
@@ -59,7 +65,9 @@ public:
 private:
     void run();
     // Writes one batch of lines; false (reported) when the file cannot be opened or written.
-    bool writeBatch(const QByteArray& lines);
+    bool writeBatch(const std::vector<QByteArray>& lines);
+    // Writes lines to the open file, stopping at a whole line below the process's file-size limit.
+    bool writeChunk(const QByteArray& lines);
     bool openFile(const QString& path);
     void report(const QString& what, int error);
 

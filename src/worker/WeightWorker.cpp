@@ -223,9 +223,8 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
         } catch (const std::exception& failure) {
             m_view.logImportantEvent(failureText(failure));
             if (m_dataLog)
-                m_dataLog->append(DataLog::Entry{QDateTime::currentDateTime(),
-                                                 DataLine::transformControlChars(m_rawData), QString(),
-                                                 DataLog::Outcome::Error, failureText(failure)});
+                m_dataLog->append(
+                    DataLog::Entry{now(), m_rawData, QString(), DataLog::Outcome::Error, failureText(failure)});
             m_view.recordFailed(m_count);
         }
         clearRecord();

@@ -5,8 +5,12 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QTemporaryDir>
-#include <QTimeZone>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -37,9 +41,39 @@ private:
     QStringList m_texts;
 };
 
-DataLog::Entry entry(const QString& value, Outcome outcome = Outcome::Queued, const QString& raw = QString()) {
-    return DataLog::Entry{QDateTime::currentDateTime(), raw.isEmpty() ? value + QStringLiteral("<13><10>") : raw, value,
-                          outcome, QString()};
+tavlo::worker::Instant nowInstant() {
+    return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
+}
+
+DataLog::Entry entry(const QString& value, Outcome outcome = Outcome::Queued) {
+    return DataLog::Entry{nowInstant(), value + QStringLiteral("\r\n"), value, outcome, QString()};
+}
+
+// Sets the process's time zone for the scope of a test.
+class TimeZone {
+public:
+    explicit TimeZone(const char* tz) {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~TimeZone() {
+        if (m_old)
+            ::setenv("TZ", m_old->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+tavlo::worker::Instant utc(int y, unsigned mo, unsigned d, int h, int mi, int s, int ms) {
+    using namespace std::chrono;
+    return time_point_cast<nanoseconds>(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s) +
+                                        milliseconds(ms));
 }
 
 QStringList linesOf(const QString& path) {
@@ -80,12 +114,18 @@ INSTANTIATE_TEST_SUITE_P(Fields, CsvFieldTest,
                                            FieldCase{"Mettler Toledo \u00b0", "Mettler Toledo \u00b0"}));
 
 TEST(DataLogTime, IsIso8601LocalTimeWithMillisecondsAndTheOffset) {
-    const QDateTime east(QDate(2026, 3, 5), QTime(7, 8, 9, 42), QTimeZone(5 * 3600 + 30 * 60));
-    EXPECT_EQ(DataLog::isoTime(east), "2026-03-05T07:08:09.042+05:30");
-    const QDateTime west(QDate(2026, 12, 31), QTime(23, 59, 59, 999), QTimeZone(-3 * 3600));
-    EXPECT_EQ(DataLog::isoTime(west), "2026-12-31T23:59:59.999-03:00");
-    const QDateTime utc(QDate(2026, 1, 1), QTime(0, 0), QTimeZone::utc());
-    EXPECT_EQ(DataLog::isoTime(utc), "2026-01-01T00:00:00.000+00:00");
+    {
+        const TimeZone east("IST-5:30");
+        EXPECT_EQ(DataLog::isoTime(utc(2026, 3, 5, 1, 38, 9, 42)), "2026-03-05T07:08:09.042+05:30");
+    }
+    {
+        const TimeZone west("BRT3");
+        EXPECT_EQ(DataLog::isoTime(utc(2027, 1, 1, 2, 59, 59, 999)), "2026-12-31T23:59:59.999-03:00");
+    }
+    {
+        const TimeZone zero("UTC0");
+        EXPECT_EQ(DataLog::isoTime(utc(2026, 1, 1, 0, 0, 0, 0)), "2026-01-01T00:00:00.000+00:00");
+    }
 }
 
 TEST(DataLogName, RotatedFilesCarryTheDateAndACounterBeforeTheSuffix) {
@@ -103,7 +143,7 @@ TEST_F(DataLogTest, WritesTheHeaderOnceAndAppendsWithoutTruncating) {
     {
         DataLog log(path(), "tcp://10.0.0.5:4001", "AND", m_reports.reporter());
         log.append(entry("2", Outcome::Duplicate));
-        log.append(DataLog::Entry{QDateTime::currentDateTime(), "bad<13>", "", Outcome::Error, "Error [WW]: x, y"});
+        log.append(DataLog::Entry{nowInstant(), "bad\r", "", Outcome::Error, "Error [WW]: x, y"});
     }
     const QStringList lines = linesOf(path());
     ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
@@ -112,6 +152,19 @@ TEST_F(DataLogTest, WritesTheHeaderOnceAndAppendsWithoutTruncating) {
     EXPECT_TRUE(lines[2].endsWith(",tcp://10.0.0.5:4001,AND,2<13><10>,2,duplicate")) << lines[2].toStdString();
     EXPECT_TRUE(lines[3].endsWith(",bad<13>,,\"error: Error [WW]: x, y\"")) << lines[3].toStdString();
     EXPECT_TRUE(m_reports.texts().isEmpty());
+}
+
+TEST_F(DataLogTest, ALineReachesTheFileWhileTheLogStaysOpen) {
+    DataLog log(path(), "COM1", "GENERIC", m_reports.reporter());
+    log.append(entry("7"));
+    // Written without close(): a log that only wrote at Stop would lose the day's readings in a crash.
+    QStringList lines;
+    for (int i = 0; i < 1000 && lines.size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lines = linesOf(path());
+    }
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[1].endsWith(",7<13><10>,7,queued"));
 }
 
 TEST_F(DataLogTest, AFloodFromTwoThreadsLosesNothingAndKeepsEachThreadsOrderUpToClose) {
