@@ -61,6 +61,7 @@ TEST_F(AdditionsTest, BrowseChoosesTheDataLogFileAndTheCheckBoxTurnsItOnAndOff) 
 }
 
 TEST_F(AdditionsTest, ATypedNetworkAddressDisablesTheSerialSettingsAndSurvivesRefresh) {
+    tspSimAddPort("COM5", nullptr, nullptr);
     VudareDiVezFrame2& w = open(std::nullopt);
     QTabWidget* tabs = w.tabbedPane();
     tabs->setCurrentIndex(VudareDiVezFrame2::InputTab);
@@ -92,6 +93,7 @@ TEST_F(AdditionsTest, AutomaticStartTreatsAStoredNetworkAddressAsAvailable) {
         c.setConnect(&H::Connect::AUTO);
         c.abortAutoStartWhenPrevPortNotAvailable = true;
     });
+    tspSimAddPort("COM5", nullptr, nullptr);
     VudareDiVezFrame2& w = open(std::nullopt);
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join('\n').toStdString();
     ASSERT_TRUE(processEventsUntil([&] {
