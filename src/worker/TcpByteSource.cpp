@@ -129,6 +129,9 @@ TcpByteSource::TcpByteSource(const QString& portName, std::shared_ptr<WakePipe> 
                 socklen_t size = sizeof soError;
                 ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &size);
             } else if (ready > 0) {
+                // Woken by Stop or a request: this attempt ends, and the wake-up is used up so that the next
+                // attempt (if any) can wait again.
+                m_wake->drain();
                 soError = ECANCELED;
             }
             result = soError == 0 ? 0 : -1;

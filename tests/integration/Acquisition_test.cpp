@@ -407,6 +407,17 @@ TEST_F(AcquisitionSim, TheRequestTextGoesToTheSocket) {
         written += instrument.received();
         return written == "1\r";
     }));
+
+    // A request made while the connection is down goes out once it is back.
+    instrument.dropClient();
+    ASSERT_TRUE(processEventsUntil([&] { return !m_view.events().filter("failed while reading").isEmpty(); }));
+    EXPECT_TRUE(m_acquisition.sendRequest());
+    ASSERT_TRUE(instrument.acceptClient());
+    written.clear();
+    ASSERT_TRUE(processEventsUntil([&] {
+        written += instrument.received();
+        return written == "1\r";
+    }));
 }
 
 TEST_F(AcquisitionSim, ARefusedNetworkAddressIsAPortThatCannotBeOpened) {
