@@ -69,8 +69,7 @@ TEST(HeadlessNetwork, ValuesFromATcpInstrumentAreTyped) {
     const auto r = runHeadless(profile("AND"), {"--tcp", "0", "--instrument", "AND", "--values", "1.5,-2.25,3"}, 3);
     ASSERT_TRUE(r.finished) << r.err.toStdString();
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts), QStringList({"1.50", "-2.25", "3.00"}))
-        << r.err.toStdString();
+    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts), QStringList({"1.50", "-2.25", "3.00"})) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("Connected to tcp://127.0.0.1:")) << r.err.toStdString();
     // Neither the serial settings nor the handshake apply to a socket.
     EXPECT_FALSE(r.err.contains("RTS:"));
