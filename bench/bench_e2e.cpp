@@ -1,6 +1,9 @@
 // The whole headless wedge through a pseudo-terminal: throughput without loss, latency at an instrument's
 // pace, memory over a million records, and the same stream read by a short Python script for comparison.
-// Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib and python_values_per_s.
+// Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib and python_values_per_s; then the
+// same throughput and latency through a TCP connection (e2e_tcp_values_per_s, e2e_tcp_latency_p99_us) and the
+// throughput with the data log on (e2e_data_log_values_per_s). With --additions only the throughput run, the
+// TCP runs and the data-log run are made (no memory run, no Python run).
 #include "../tests/fakes/ResidentMemory.h"
 
 #include <QByteArray>
@@ -11,12 +14,16 @@
 #include <QThread>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -42,6 +49,40 @@ struct Pty {
     ~Pty() {
         ::close(slave);
         ::close(master);
+    }
+};
+
+// The instrument's side of a network connection: a listening socket on the loopback address.
+struct TcpLink {
+    int listener = -1;
+    int master = -1; // the accepted connection, written like the terminal's master side
+    int port = 0;
+    TcpLink() {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener, 1);
+        socklen_t size = sizeof a;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
+        port = ntohs(a.sin_port);
+    }
+    QString address() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(port); }
+    bool accept() {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return false;
+        master = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        // An instrument sends each record as it is made, without waiting to fill a segment.
+        const int on = 1;
+        ::setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        return master >= 0;
+    }
+    ~TcpLink() {
+        if (master >= 0)
+            ::close(master);
+        ::close(listener);
     }
 };
 
@@ -73,7 +114,8 @@ struct LineReader {
     }
 };
 
-bool startReader(QProcess& p, const QString& program, const QStringList& args, bool waitForReady) {
+bool startReader(QProcess& p, const QString& program, const QStringList& args, bool waitForReady,
+                 const QByteArray& ready = "RTS: ") {
     p.start(program, args);
     if (!p.waitForStarted(5000))
         return false;
@@ -81,11 +123,11 @@ bool startReader(QProcess& p, const QString& program, const QStringList& args, b
         return true;
     QByteArray err;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!err.contains("RTS: ") && Clock::now() < deadline) {
+    while (!err.contains(ready) && Clock::now() < deadline) {
         p.waitForReadyRead(20);
         err += p.readAllStandardError();
     }
-    return err.contains("RTS: ");
+    return err.contains(ready);
 }
 
 struct Flood {
@@ -98,7 +140,7 @@ struct Flood {
 
 // Writes records "S <n>\n" as fast as the terminal takes them for `seconds` (or until `limit` records), and
 // checks that the reader prints 1, 2, 3, ... in order.
-Flood flood(QProcess& reader, Pty& pty, double seconds, long limit) {
+template <typename Link> Flood flood(QProcess& reader, Link& pty, double seconds, long limit) {
     Flood f;
     LineReader lines{reader, {}};
     long sent = 0, received = 0, expected = 1;
@@ -137,7 +179,7 @@ Flood flood(QProcess& reader, Pty& pty, double seconds, long limit) {
     return f;
 }
 
-double latencyP99Us(QProcess& reader, Pty& pty) {
+template <typename Link> double latencyP99Us(QProcess& reader, Link& pty) {
     LineReader lines{reader, {}};
     std::vector<double> latencies;
     for (int i = 1; i <= 100; ++i) {
@@ -176,6 +218,7 @@ int main(int argc, char** argv) {
     const QString settings = writeSettings(dir);
     const QStringList tavloArgs{"--headless", "--settings", settings, "--output", "print"};
 
+    const bool additionsOnly = app.arguments().contains(QStringLiteral("--additions"));
     Flood throughput, memory;
     double p99 = -1;
     {
@@ -189,15 +232,41 @@ int main(int argc, char** argv) {
         p99 = latencyP99Us(tavlo, pty);
         stop(tavlo);
     }
+    Flood tcp;
+    double tcpP99 = -1;
+    {
+        TcpLink link;
+        QProcess tavlo;
+        tavlo.start(bin + "/tavlo", tavloArgs + QStringList{link.address()});
+        if (!tavlo.waitForStarted(5000) || !link.accept()) {
+            std::fprintf(stderr, "tavlo did not connect\n");
+            return 1;
+        }
+        QByteArray err;
+        while (!err.contains("Connected to") && tavlo.waitForReadyRead(10000))
+            err += tavlo.readAllStandardError();
+        tcp = flood(tavlo, link, 10, 100000000);
+        tcpP99 = latencyP99Us(tavlo, link);
+        stop(tavlo);
+    }
+    Flood dataLog;
     {
         Pty pty;
         QProcess tavlo;
-        startReader(tavlo, bin + "/tavlo", tavloArgs + QStringList{pty.name}, true);
-        memory = flood(tavlo, pty, 600, 1000000);
+        startReader(tavlo, bin + "/tavlo",
+                    tavloArgs + QStringList{"--data-log", dir.filePath("bench-log.csv"), pty.name}, true);
+        dataLog = flood(tavlo, pty, 10, 100000000);
         stop(tavlo);
     }
     Flood python;
-    {
+    if (!additionsOnly) {
+        {
+            Pty pty;
+            QProcess tavlo;
+            startReader(tavlo, bin + "/tavlo", tavloArgs + QStringList{pty.name}, true);
+            memory = flood(tavlo, pty, 600, 1000000);
+            stop(tavlo);
+        }
         Pty pty;
         QProcess script;
         startReader(script, "/usr/bin/python3",
@@ -205,14 +274,22 @@ int main(int argc, char** argv) {
         QThread::msleep(500); // the script opens the port
         python = flood(script, pty, 10, 100000000);
         stop(script);
+        std::printf("memory_run_lost: %ld\n", memory.lost);
+        std::printf("python_lost: %ld\n", python.lost);
     }
     std::printf("e2e_out_of_order: %ld\n", throughput.outOfOrder + memory.outOfOrder);
-    std::printf("memory_run_lost: %ld\n", memory.lost);
-    std::printf("python_lost: %ld\n", python.lost);
     std::printf("e2e_values_per_s: %.0f\n", throughput.valuesPerSecond);
     std::printf("e2e_lost: %ld\n", throughput.lost);
     std::printf("e2e_latency_p99_us: %.0f\n", p99);
-    std::printf("e2e_rss_growth_kib: %ld\n", memory.rssAtEnd - memory.rssAt10k);
-    std::printf("python_values_per_s: %.0f\n", python.valuesPerSecond);
+    if (!additionsOnly) {
+        std::printf("e2e_rss_growth_kib: %ld\n", memory.rssAtEnd - memory.rssAt10k);
+        std::printf("python_values_per_s: %.0f\n", python.valuesPerSecond);
+    }
+    std::printf("e2e_tcp_values_per_s: %.0f\n", tcp.valuesPerSecond);
+    std::printf("e2e_tcp_lost: %ld\n", tcp.lost);
+    std::printf("e2e_tcp_out_of_order: %ld\n", tcp.outOfOrder);
+    std::printf("e2e_tcp_latency_p99_us: %.0f\n", tcpP99);
+    std::printf("e2e_data_log_values_per_s: %.0f\n", dataLog.valuesPerSecond);
+    std::printf("e2e_data_log_lost: %ld\n", dataLog.lost);
     return 0;
 }

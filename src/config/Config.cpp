@@ -33,14 +33,17 @@ Config::Config(QString port, const H::Instrument* instrument, int bitRate, int d
       m_ignoreTimeLimit(std::move(ignoreTimeLimit)), m_ignoreDifference(std::move(ignoreDifference)) {}
 
 Config Config::copyConfig(const Config& s) {
-    return Config(s.getPort(), s.getInstrument(), s.getBitRate(), s.getDataBits(), s.getStopBits(), s.getParity(),
-                  s.getInputTerminator(), s.getConnect(), s.getKeyboardType(), s.getDelay(), s.getDecimalSeparator(),
-                  s.getStartWith(), s.getOutputTerminator(), s.getOutputTerminator2(), s.getEveryXValues(),
-                  s.getMathOperation(), s.getMathOperand(), s.getDecimalPlaces(), s.getRoundingMethod(), s.getSound(),
-                  s.minimizeToTray, s.notifyWhenMinimizedToTray, s.checkForUpdates,
-                  s.abortAutoStartWhenPrevPortNotAvailable, s.getEditOperation(), s.getEditPosition(),
-                  s.getEditNumCharacters(), s.getRemoveCharacters(), s.getCustomRegEx(), s.ignoreDuplicates,
-                  s.getIgnoreTimeLimit(), s.getIgnoreDifference());
+    Config copy(s.getPort(), s.getInstrument(), s.getBitRate(), s.getDataBits(), s.getStopBits(), s.getParity(),
+                s.getInputTerminator(), s.getConnect(), s.getKeyboardType(), s.getDelay(), s.getDecimalSeparator(),
+                s.getStartWith(), s.getOutputTerminator(), s.getOutputTerminator2(), s.getEveryXValues(),
+                s.getMathOperation(), s.getMathOperand(), s.getDecimalPlaces(), s.getRoundingMethod(), s.getSound(),
+                s.minimizeToTray, s.notifyWhenMinimizedToTray, s.checkForUpdates,
+                s.abortAutoStartWhenPrevPortNotAvailable, s.getEditOperation(), s.getEditPosition(),
+                s.getEditNumCharacters(), s.getRemoveCharacters(), s.getCustomRegEx(), s.ignoreDuplicates,
+                s.getIgnoreTimeLimit(), s.getIgnoreDifference());
+    copy.stableOnly = s.stableOnly;
+    copy.m_dataLogFile = s.m_dataLogFile;
+    return copy;
 }
 
 bool Config::hasChanged(const Config& o) const {
@@ -53,7 +56,7 @@ bool Config::hasChanged(const Config& o) const {
                         c.m_editOperation, c.m_editPosition, c.m_editNumCharacters, c.m_removeCharacters,
                         c.m_customRegEx, c.m_ignoreTimeLimit, c.m_ignoreDifference, c.minimizeToTray,
                         c.notifyWhenMinimizedToTray, c.checkForUpdates, c.abortAutoStartWhenPrevPortNotAvailable,
-                        c.ignoreDuplicates);
+                        c.ignoreDuplicates, c.stableOnly, c.m_dataLogFile);
     };
     return settings(*this) != settings(o);
 }

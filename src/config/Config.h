@@ -125,6 +125,9 @@ public:
     void setIgnoreTimeLimit(const QString& v) { m_ignoreTimeLimit = v; }
     const QString& getIgnoreDifference() const { return m_ignoreDifference; }
     void setIgnoreDifference(const QString& v) { m_ignoreDifference = v; }
+    // The CSV file every framed record is logged to; empty when the data log is off.
+    const QString& getDataLogFile() const { return m_dataLogFile; }
+    void setDataLogFile(const QString& v) { m_dataLogFile = v; }
 
     // The five booleans have no accessors; the window reads and writes them directly.
     bool minimizeToTray = true;
@@ -132,6 +135,8 @@ public:
     bool checkForUpdates = true;
     bool abortAutoStartWhenPrevPortNotAvailable = true;
     bool ignoreDuplicates = false;
+    // Records the instrument's stability rule marks unstable are not typed; no effect without a rule.
+    bool stableOnly = false;
 
 private:
     QString m_port;
@@ -162,6 +167,7 @@ private:
     QString m_customRegEx;
     QString m_ignoreTimeLimit;
     QString m_ignoreDifference;
+    QString m_dataLogFile;
     std::map<QString, std::vector<PropertyChangeListener*>> m_propertyChangeSupport;
 };
 

@@ -33,6 +33,15 @@ constexpr const char* SH = R"(\(\s*([0-9]*)\))";
 constexpr const char* TA = R"(Wg,([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 constexpr const char* WE = R"(^0(-?\s+[0-9]*\.?[0-9]+))";
 
+// Stability rules. A&D: the header "US" marks motion, "OL" an overload; "ST" and "QT" are stable. Mettler Toledo:
+// "S D" is a dynamic (unstable) weight, "S +" and "S -" over- and underload; "S S" is stable. Kern and Ohaus
+// put a "?" after an unstable weight. Sartorius leaves the unit out while the weight moves, so the number is
+// followed only by blanks and the line end.
+constexpr const char* UNSTABLE_AND = R"(^\s*(US|OL),)";
+constexpr const char* UNSTABLE_METTLER = R"(^S ?[D+-])";
+constexpr const char* UNSTABLE_QUESTION = R"(\?)";
+constexpr const char* UNSTABLE_SARTORIUS = R"([0-9][ \r\n]*$)";
+
 // Serial defaults: bit rate index (1200 = 4, 2400 = 5, 4800 = 6, 9600 = 7), data bits index (7 = 2, 8 = 3),
 // stop bits index (1 = 0), parity index (NONE 0, ODD 1, EVEN 2, SPACE 4), terminator code.
 constexpr I::Serial S9600_8N1_CR{7, 3, 0, 0, 13};
@@ -86,7 +95,12 @@ constexpr I::Profile numeric(const char* pattern, I::Serial serial = S9600_8N1_L
 }
 
 constexpr I::Profile asKern572() {
-    return I::Profile{.pattern = G, .serialFrom = &I::KERN_572};
+    return I::Profile{.pattern = G, .serialFrom = &I::KERN_572, .unstable = UNSTABLE_QUESTION};
+}
+
+constexpr I::Profile withRule(I::Profile profile, const char* unstable) {
+    profile.unstable = unstable;
+    return profile;
 }
 
 } // namespace
@@ -112,7 +126,8 @@ constinit const I I::BARCODE_ALPHA_COMPLETE{3, "BARCODE_ALPHA_COMPLETE", "barcod
                                                        .serial = S9600_8N1_CR,
                                                        .messageKey = "barcode_alphanumeric_complete.defaultMessage",
                                                        .samples = BARCODE_COMPLETE_SAMPLES}};
-constinit const I I::AND{4, "AND", nullptr, "A&D", numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES)};
+constinit const I I::AND{4, "AND", nullptr, "A&D",
+                         withRule(numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES), UNSTABLE_AND)};
 constinit const I I::AND_SIMPLE{5, "AND_SIMPLE", nullptr, "A&D (no handshaking)",
                                 I::Profile{.patternFrom = &I::AND, .serialFrom = &I::AND}};
 constinit const I I::AND_EM{
@@ -132,20 +147,23 @@ constinit const I I::ADAM_HCB{12, "ADAM_HCB", nullptr, "Adam Highland (HCB)",
                               numeric(G, S9600_8N1_LF, "adam_hcb.defaultMessage")};
 constinit const I I::ADAM_LABEL{13, "ADAM_LABEL", nullptr, "Adam label format", numeric(AL)};
 constinit const I I::KERND_440E{14, "KERND_440E", nullptr, "Kern 440", asKern572()};
-constinit const I I::KERN_572{15, "KERN_572", nullptr, "Kern 572", numeric(G)};
+constinit const I I::KERN_572{15, "KERN_572", nullptr, "Kern 572", withRule(numeric(G), UNSTABLE_QUESTION)};
 constinit const I I::KERND_DE{16, "KERND_DE", nullptr, "Kern DE", asKern572()};
 constinit const I I::KERN_DS{17, "KERN_DS", nullptr, "Kern DS", asKern572()};
 constinit const I I::KERN_FKB{18, "KERN_FKB", nullptr, "Kern FKB", asKern572()};
 constinit const I I::KERN_KB_N{19, "KERN_KB_N", nullptr, "Kern KB-N", asKern572()};
-constinit const I I::KERN_KFB{20, "KERN_KFB", nullptr, "Kern KFB/KFN-TM/IFB", numeric(G)};
+constinit const I I::KERN_KFB{20, "KERN_KFB", nullptr, "Kern KFB/KFN-TM/IFB", withRule(numeric(G), UNSTABLE_QUESTION)};
 constinit const I I::KERN_MPS{21, "KERN_MPS", nullptr, "Kern MPS / MPT / MXS / MWS / MTS / MCB",
-                              numeric(KM_, S9600_8N1_LF, nullptr, KERN_MPS_SAMPLES)};
-constinit const I I::KERN_RPB{22, "KERN_RPB", "kern_rpb_weight", nullptr,
-                              numeric(KR, S9600_8N1_LF, "kern_rpb.defaultMessage", KERN_RPB_SAMPLES)};
+                              withRule(numeric(KM_, S9600_8N1_LF, nullptr, KERN_MPS_SAMPLES), UNSTABLE_QUESTION)};
+constinit const I I::KERN_RPB{
+    22, "KERN_RPB", "kern_rpb_weight", nullptr,
+    withRule(numeric(KR, S9600_8N1_LF, "kern_rpb.defaultMessage", KERN_RPB_SAMPLES), UNSTABLE_QUESTION)};
 constinit const I I::KEYENCE_IL{23, "KEYENCE_IL", nullptr, "Keyence IL",
                                 numeric(KY, S9600_8N1_LF, nullptr, KEYENCE_SAMPLES)};
-constinit const I I::METTLER_DIALOG{24, "METTLER_DIALOG", nullptr, "Mettler Toledo Dialog", numeric(G)};
-constinit const I I::METTLER_PRINT{25, "METTLER_PRINT", nullptr, "Mettler Toledo Print", numeric(G, S2400_7E1_LF)};
+constinit const I I::METTLER_DIALOG{24, "METTLER_DIALOG", nullptr, "Mettler Toledo Dialog",
+                                    withRule(numeric(G), UNSTABLE_METTLER)};
+constinit const I I::METTLER_PRINT{25, "METTLER_PRINT", nullptr, "Mettler Toledo Print",
+                                   withRule(numeric(G, S2400_7E1_LF), UNSTABLE_METTLER)};
 constinit const I I::MITUTOYO{
     26, "MITUTOYO", nullptr, "Mitutoyo 264-007",
     I::Profile{.pattern = MI, .serial = {5, 3, 0, 0, 13}, .samples = MITUTOYO_SAMPLES, .dataCommand = "1\r"}};
@@ -153,11 +171,12 @@ constinit const I I::MITUTOYO_LSM_6200{27, "MITUTOYO_LSM_6200", nullptr, "Mituto
                                        numeric(ML, S9600_8N1_LF, nullptr, MITUTOYO_LSM_SAMPLES)};
 constinit const I I::MYWEIGH_HD{28, "MYWEIGH_HD", nullptr, "MyWeigh HD",
                                 numeric(G, {7, 3, 0, 4, 13}, "myweigh_hd.defaultMessage")};
-constinit const I I::OHAUS{29, "OHAUS", nullptr, "Ohaus", numeric(G)};
-constinit const I I::OHAUSSPU{30, "OHAUSSPU", nullptr, "Ohaus SPU,TA,NV", numeric(G, {5, 2, 0, 0, 10})};
+constinit const I I::OHAUS{29, "OHAUS", nullptr, "Ohaus", withRule(numeric(G), UNSTABLE_QUESTION)};
+constinit const I I::OHAUSSPU{30, "OHAUSSPU", nullptr, "Ohaus SPU,TA,NV",
+                              withRule(numeric(G, {5, 2, 0, 0, 10}), UNSTABLE_QUESTION)};
 constinit const I I::PRECISA{31, "PRECISA", nullptr, "Precisa", numeric(G, {7, 2, 0, 2, 10})};
 constinit const I I::SARTORIUS{32, "SARTORIUS", nullptr, "Sartorius",
-                               numeric(G, {4, 2, 0, 1, 10}, "sartorius.defaultMessage")};
+                               withRule(numeric(G, {4, 2, 0, 1, 10}, "sartorius.defaultMessage"), UNSTABLE_SARTORIUS)};
 constinit const I I::SCHLAGE_HANDPUNCH{33, "SCHLAGE_HANDPUNCH", nullptr, "Schlage HandPunch (employee ID)",
                                        numeric(SH, S9600_8N1_LF, nullptr, SCHLAGE_SAMPLES)};
 constinit const I I::TANITA_TL280{34, "TANITA_TL280", nullptr, "Tanita TL-280/TL-290",
@@ -209,6 +228,12 @@ QString I::getPattern() const {
     if (m_profile.patternFrom)
         return m_profile.patternFrom->getPattern();
     return QString::fromLatin1(m_profile.pattern ? m_profile.pattern : G);
+}
+
+QString I::getStabilityRule() const {
+    if (m_profile.patternFrom)
+        return m_profile.patternFrom->getStabilityRule();
+    return QString::fromLatin1(m_profile.unstable ? m_profile.unstable : "");
 }
 
 QList<QPair<QString, QString>> I::getTestStrings() const {

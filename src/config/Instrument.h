@@ -40,6 +40,9 @@ public:
         const char* dataCommand = "";
         const Instrument* patternFrom = nullptr; // expression and samples come from this profile
         const Instrument* serialFrom = nullptr;  // serial defaults come from this profile
+        // An expression searched in the raw record (terminator included) that finds the instrument's mark of
+        // an unstable or overloaded reading; none for instruments whose records carry no such mark.
+        const char* unstable = nullptr;
     };
 
     constexpr Instrument(int ordinal, const char* name, const char* labelKey, const char* labelText, Profile profile)
@@ -65,6 +68,9 @@ public:
     InstrumentType getInstrumentType() const { return m_profile.type; }
     KeyMapType getKeyMapType() const { return m_profile.keyMap; }
     QString getPattern() const;
+    // The stability rule (see Profile::unstable); empty when the profile has none.
+    QString getStabilityRule() const;
+    bool hasStabilityRule() const { return !getStabilityRule().isEmpty(); }
     // Pairs of (record, expected value of the value group); an empty expected value means "no match".
     QList<QPair<QString, QString>> getTestStrings() const;
     QString toPlainString() const { return display(); }

@@ -169,6 +169,10 @@ public:
     QLineEdit* removeCharactersTextField = nullptr;
     QCheckBox* ignoreDuplicatesCheckBox = nullptr;
     QPushButton* adjustIgnoreButton = nullptr;
+    QCheckBox* stableOnlyCheckBox = nullptr;
+    QCheckBox* dataLogCheckBox = nullptr;
+    QLineEdit* dataLogPathField = nullptr;
+    QPushButton* dataLogBrowseButton = nullptr;
     DecimalSeparatorBox* decimalSeparatorBox = nullptr;
     QComboBox* outputTerminatorBox = nullptr;
     QComboBox* outputTerminatorBox2 = nullptr;
@@ -234,6 +238,18 @@ private:
     // The settings as the tabs show them now, valid field texts included, without any message or change.
     config::Config settingsInTabs() const;
     void connectPreview();
+
+    // Stable values only, the data log and network ports (VudareDiVezFrame2Additions.cpp).
+    QWidget* buildStableOnlyRow(QWidget* page);
+    QWidget* buildDataLogRow(QWidget* page);
+    void connectAdditions();
+    void showAdditionsInControls();
+    void updateAdditionsFromControls();
+    void updateStableOnlyBox();
+    // The serial settings do not apply to a network address.
+    void updatePortKind();
+    // The port the port box names: the chosen entry, or the name or address typed into it.
+    QString selectedPort() const;
 
     // Checks of the delay, the operand and the division (VudareDiVezFrame2Handlers.cpp).
     bool checkDelay();

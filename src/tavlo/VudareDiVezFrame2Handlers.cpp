@@ -124,7 +124,10 @@ void VudareDiVezFrame2::connectHandlers() {
         });
     };
     config::Config& c = m_config;
-    onIndex(portList, [this, &c](int i) { c.setPort(portList->itemData(i).toString()); });
+    onIndex(portList, [this, &c](int i) {
+        c.setPort(portList->itemData(i).toString());
+        updatePortKind();
+    });
     onIndex(bitRateBox, [&c](int i) { c.setBitRate(i); });
     onIndex(dataBitsBox, [&c](int i) { c.setDataBits(i); });
     onIndex(stopBitsBox, [&c](int i) { c.setStopBits(i); });
@@ -154,13 +157,13 @@ void VudareDiVezFrame2::connectHandlers() {
     onCheck(autoConnectButton,
             [&c](bool on) { c.setConnect(on ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL); });
 
+    connectAdditions();
     for (QWidget* w : findChildren<QWidget*>())
         w->setToolTipDuration(10000);
 }
 
 void VudareDiVezFrame2::applyChoicesTo(config::Config& config) const {
-    const QString port = portList->currentData().toString();
-    config.setPort(port.isEmpty() ? FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()) : port);
+    config.setPort(selectedPort());
     if (instrumentBox->currentIndex() >= 0)
         config.setInstrument(ConfigHelper::Instrument::fromOrdinal(instrumentBox->currentIndex()));
     config.setBitRate(bitRateBox->currentIndex());
@@ -214,6 +217,7 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
     m_config.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox->isChecked();
     m_config.checkForUpdates = checkForUpdatesCheckBox->isChecked();
     m_config.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox->isChecked();
+    updateAdditionsFromControls();
 
     // A tab click takes no focus, so a field may never have been left: check each one again.
     for (FieldChecker* checker : m_checkers)
@@ -347,6 +351,9 @@ void VudareDiVezFrame2::tabbedPaneStateChanged(int index) {
 }
 
 void VudareDiVezFrame2::refreshPortsButtonActionPerformed() {
+    // A typed address survives the new list.
+    if (!m_connectedGUI)
+        m_config.setPort(selectedPort());
     try {
         m_portNames = serial::SerialPortLocal::getPortList();
         try {

@@ -13,6 +13,7 @@
 #include "tavlo/TraySupport.h"
 #include "tavlo/util/FriendlyPortUtil.h"
 #include "tavlo/util/ProductSite.h"
+#include "worker/TcpByteSource.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -158,6 +159,7 @@ QWidget* VudareDiVezFrame2::buildProcessingTab() {
                  row({editOperationComboBox, editPositionComboBox, editNumCharactersTextField, charactersHint}));
     form->addRow(text("VudareDiVezFrame2.removeCharactersLabel.text"), removeCharactersTextField);
     form->addRow(QString(), row({ignoreDuplicatesCheckBox, adjustIgnoreButton}));
+    form->addRow(QString(), buildStableOnlyRow(page));
     form->addRow(previewPanel);
     return page;
 }
@@ -185,6 +187,7 @@ QWidget* VudareDiVezFrame2::buildOutputTab() {
     form->addRow(text("VudareDiVezFrame2.keyboardTypeLabel.text"), keyboardTypeBox);
     form->addRow(text("VudareDiVezFrame2.delayLabel.text"), delayTextField);
     form->addRow(text("VudareDiVezFrame2.soundLabel.text"), soundComboBox);
+    form->addRow(text("VudareDiVezFrame2.dataLogLabel.text"), buildDataLogRow(page));
     return page;
 }
 
@@ -264,6 +267,9 @@ void VudareDiVezFrame2::fillPortList() {
     portList->clear();
     for (const QString& name : m_portNames)
         portList->addItem(FriendlyPortUtil::getFriendlyPortName(name), name);
+    // A network address is never listed by the system; the one in use stays in the box.
+    if (worker::TcpByteSource::isNetworkAddress(m_config.getPort()) && portList->findData(m_config.getPort()) < 0)
+        portList->addItem(m_config.getPort(), m_config.getPort());
     const int index = portList->findData(m_config.getPort());
     portList->setCurrentIndex(index >= 0 ? index : (portList->count() > 0 ? 0 : -1));
 }
@@ -303,6 +309,7 @@ void VudareDiVezFrame2::showConfigInControls() {
     notifyWhenMinimizedToTrayCheckBox->setChecked(m_config.notifyWhenMinimizedToTray);
     checkForUpdatesCheckBox->setChecked(m_config.checkForUpdates);
     abortAutoStartCheckBox->setChecked(m_config.abortAutoStartWhenPrevPortNotAvailable);
+    showAdditionsInControls();
     updateInstrumentKind();
     updateRequestButton();
     m_filling = wasFilling;
@@ -321,6 +328,7 @@ void VudareDiVezFrame2::updateInstrumentKind() {
     for (QWidget* w : std::initializer_list<QWidget*>{mathOperationBox, mathOperandTextField, decimalTextField,
                                                       roundingMethodBox, decimalSeparatorBox})
         w->setEnabled(number);
+    updateStableOnlyBox();
 }
 
 void VudareDiVezFrame2::updateRequestButton() {

@@ -1,11 +1,13 @@
 #include "worker/Acquisition.h"
 
 #include "base/ResourceBundle.h"
+#include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
 #include "platform/KeyboardDevice.h"
 #include "platform/MidiSynth.h"
 #include "serial/SerialIoError.h"
+#include "worker/DataLog.h"
 #include "worker/Ignorer.h"
 #include "worker/Keybot.h"
 #include "worker/SoundBot.h"
@@ -86,6 +88,14 @@ bool Acquisition::start(const config::Config& config) {
     }
     if (config.ignoreDuplicates)
         m_ignorer = std::make_unique<Ignorer>(config);
+    if (!config.getDataLogFile().isEmpty()) {
+        // The shared installation's log is written by every user who runs the program.
+        const bool shared = base::SystemProperties::get(QStringLiteral("EDITION"), QString()) == QLatin1String("QX");
+        AcquisitionView* view = &m_view;
+        m_dataLog = std::make_shared<DataLog>(
+            config.getDataLogFile(), config.getPort(), QString::fromLatin1(instrument->nameLatin1()),
+            [view](const QString& text) { view->logImportantEvent(text); }, shared);
+    }
 
     try {
         m_worker = WeightWorkerFactory::create(m_view, config);
@@ -114,6 +124,10 @@ bool Acquisition::start(const config::Config& config) {
     m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
     if (m_keybot && !layoutNote.isEmpty())
         m_view.logEvent(layoutNote);
+    if (m_dataLog) {
+        m_view.logEvent(QStringLiteral("Data log: ") + config.getDataLogFile());
+        m_worker->setDataLog(m_dataLog);
+    }
     m_worker->execute();
     return true;
 }
@@ -136,6 +150,11 @@ void Acquisition::shutDownOutputs() {
         m_soundBot.reset();
     }
     m_ignorer.reset();
+    // Every line of a record that reached the window is written before Stop returns.
+    if (m_dataLog) {
+        m_dataLog->close();
+        m_dataLog.reset();
+    }
 }
 
 bool Acquisition::isRunning() const {
@@ -143,17 +162,43 @@ bool Acquisition::isRunning() const {
 }
 
 bool Acquisition::update(DataLine line) {
+    static const QString lineCount = text("line.count"); // per record: looked up once
+    if (line.isUnstable()) {
+        // Not typed, and neither the duplicate filter nor "every X values" sees it.
+        m_view.appendLog({{logTimeStamp(line.getDateTime()) + line.getRawData() + QStringLiteral(" (unstable)\n"),
+                           QStringLiteral("ignored")}});
+        m_view.setStatus(lineCount + QString::number(line.getCount()));
+        logData(line, line.getProcessedData(), static_cast<int>(DataLog::Outcome::Unstable));
+        return false;
+    }
+    const QString value = m_dataLog ? line.getProcessedData() : QString();
     if (m_ignorer)
         m_ignorer->process(line);
     if (m_soundBot && line.hasValue())
         m_soundBot->beep();
     m_view.appendLog(logLine(line));
-    static const QString lineCount = text("line.count"); // per record: looked up once
     m_view.setStatus(lineCount + QString::number(line.getCount()));
+    if (m_dataLog) {
+        using O = DataLog::Outcome;
+        const O outcome = value.isEmpty()    ? O::NoValue
+                          : !line.hasValue() ? O::Duplicate
+                          : m_keybot         ? O::Queued
+                                             : O::Error;
+        logData(line, value, static_cast<int>(outcome));
+    }
     if (!m_keybot || !line.hasValue())
         return false;
     Keybot::add(line.getProcessedData());
     return true;
+}
+
+void Acquisition::logData(const DataLine& line, const QString& value, int outcome) {
+    if (!m_dataLog)
+        return;
+    const auto kind = static_cast<DataLog::Outcome>(outcome);
+    m_dataLog->append(
+        DataLog::Entry{line.getInstant(), line.rawText(), value, kind,
+                       kind == DataLog::Outcome::Error ? QStringLiteral("no keyboard output") : QString()});
 }
 
 bool Acquisition::sendRequest() {

@@ -16,6 +16,7 @@ class MidiSynth;
 
 namespace tavlo::worker {
 
+class DataLog;
 class Ignorer;
 class Keybot;
 class SoundBot;
@@ -60,9 +61,12 @@ public:
 
     std::shared_ptr<WeightWorker> worker() const { return m_worker; }
     std::shared_ptr<Keybot> keybot() const { return m_keybot; }
+    std::shared_ptr<DataLog> dataLog() const { return m_dataLog; }
 
 private:
     void shutDownOutputs();
+    // The data-log line of a record that reached update().
+    void logData(const DataLine& line, const QString& value, int outcome);
 
     AcquisitionView& m_view;
     KeyboardFactory m_keyboards;
@@ -72,6 +76,7 @@ private:
     std::shared_ptr<Keybot> m_keybot;
     std::unique_ptr<SoundBot> m_soundBot;
     std::unique_ptr<Ignorer> m_ignorer;
+    std::shared_ptr<DataLog> m_dataLog;
 };
 
 // The time stamp of event-log lines, "HH:MM:SS ".

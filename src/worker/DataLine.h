@@ -27,6 +27,9 @@ public:
     const QString& getProcessedData() const { return m_processedData; }
     bool isError() const { return m_error; }
     bool hasValue() const { return !m_processedData.isEmpty(); }
+    // The instrument's stability rule marked the record unstable (checked only when stable values are asked for).
+    bool isUnstable() const { return m_unstable; }
+    void markUnstable() { m_unstable = true; }
     // The raw record in control-character notation.
     QString getRawData() const { return transformControlChars(m_rawData); }
     // The raw record itself, one character per received byte.
@@ -48,6 +51,7 @@ private:
     QString m_processedData;
     int m_count;
     bool m_error;
+    bool m_unstable = false;
     Instant m_instant;
     qsizetype m_spanStart;
     qsizetype m_spanEnd;

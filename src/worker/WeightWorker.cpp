@@ -1,13 +1,19 @@
 #include "worker/WeightWorker.h"
 
 #include "base/Exceptions.h"
+#include "base/Expressions.h"
 #include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
+#include "config/Instrument.h"
 #include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
+#include "worker/DataLog.h"
+#include "worker/Interruption.h"
 #include "worker/RecordProcessor.h"
+#include "worker/SerialByteSource.h"
+#include "worker/TcpByteSource.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -93,25 +99,38 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
     if (m_config.getPort().isEmpty())
         throw base::TavloException(resourceBundle().getString(QStringLiteral("null.port.error")));
 
+    const H::Instrument* instrument = m_config.getInstrument() ? m_config.getInstrument() : H::Instrument::getDefault();
+    if (m_config.stableOnly && instrument->hasStabilityRule())
+        m_unstableRule = base::compileExpression(instrument->getStabilityRule());
+
+    if (TcpByteSource::isNetworkAddress(m_config.getPort())) {
+        // A network instrument has no serial settings and no modem lines: connected is all there is to say.
+        m_wake = std::make_shared<WakePipe>();
+        m_source = std::make_unique<TcpByteSource>(m_config.getPort(), m_wake, kConnectTimeoutMs);
+        m_view.setConnectedInGUI(true);
+        m_connectedShown = true;
+        m_view.logEvent(QStringLiteral("Connected to %1.").arg(m_config.getPort()));
+        return;
+    }
     serial::SerialPortLocal::addPortName(m_config.getPort());
-    m_sp = openPort(portConfig(m_config));
+    m_source = std::make_unique<SerialByteSource>(openPort(portConfig(m_config)));
+    serial::SerialPortLocal* sp = &port();
     try {
         m_view.setConnectedInGUI(true);
         m_connectedShown = true;
-        m_sp->rxFlush();
-        m_view.logEvent(resourceBundle().format(QStringLiteral("port.opened"),
-                                                {m_sp->getPortName(), H::BitRates::getReadable(m_sp->getBitRate()),
-                                                 H::DataBits::getReadable(m_sp->getDataBits()),
-                                                 H::StopBits::getReadable(m_sp->getStopBits()),
-                                                 H::Parity::getReadable(m_sp->getParity())}));
-        setRunningLines(*m_sp);
-        const bool dsr = m_sp->sigDSR();
-        const bool cts = m_sp->sigCTS();
+        sp->rxFlush();
+        m_view.logEvent(resourceBundle().format(
+            QStringLiteral("port.opened"),
+            {sp->getPortName(), H::BitRates::getReadable(sp->getBitRate()), H::DataBits::getReadable(sp->getDataBits()),
+             H::StopBits::getReadable(sp->getStopBits()), H::Parity::getReadable(sp->getParity())}));
+        setRunningLines(*sp);
+        const bool dsr = sp->sigDSR();
+        const bool cts = sp->sigCTS();
         m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
     } catch (...) {
         // Nothing runs yet: give the port back and the window its idle state, so that the next Start works.
         try {
-            m_sp->close();
+            sp->close();
         } catch (...) {
         }
         if (m_connectedShown)
@@ -121,6 +140,14 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
 }
 
 WeightWorker::~WeightWorker() = default;
+
+bool WeightWorker::isNetwork() const {
+    return m_source && m_source->isNetwork();
+}
+
+serial::SerialPortLocal& WeightWorker::port() {
+    return static_cast<SerialByteSource&>(*m_source).port();
+}
 
 void WeightWorker::setRunningLines(serial::SerialPortLocal& port) {
     port.setRTS(false);
@@ -140,6 +167,12 @@ int WeightWorker::doInBackground() {
     std::uniform_int_distribution<int> idleSleep(0, 4);
     m_count = 0;
     m_parityError = m_framingError = false;
+    // Stop ends a wait for bytes at once.
+    const std::shared_ptr<WakePipe> wake = m_wake;
+    Interruption::Hook wakeOnCancel([wake] {
+        if (wake)
+            wake->signal();
+    });
 
     // Cancellation is checked before every byte as well, so that Stop works under a continuous flood.
     while (!isCancelled()) {
@@ -151,15 +184,17 @@ int WeightWorker::doInBackground() {
         int byte;
         try {
             writeRequests();
-            byte = m_sp->getByte();
+            byte = m_source->getByte();
             if (byte >= 0)
                 receive(byte, processor);
+            else if (m_source->canWait())
+                m_source->waitForBytes(kReceiveTimeoutMs);
         } catch (const serial::SerialIoError& failure) {
             if (!reopenAfterFailure(failure))
                 break;
             continue;
         }
-        if (byte < 0 && !sleep(idleSleep(m_generator)))
+        if (byte < 0 && !m_source->canWait() && !sleep(idleSleep(m_generator)))
             break;
     }
     return m_count;
@@ -174,11 +209,11 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
         clearRecord();
     }
     m_rawData.append(QChar(static_cast<char16_t>(byte)));
-    if (m_sp->sigParityErr()) {
+    if (m_source->sigParityErr()) {
         m_view.logImportantEvent(parityErrorText());
         m_parityError = true;
     }
-    if (m_sp->sigFrameErr()) {
+    if (m_source->sigFrameErr()) {
         m_view.logImportantEvent(framingErrorText());
         m_framingError = true;
     }
@@ -187,6 +222,9 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
             processRecord(processor);
         } catch (const std::exception& failure) {
             m_view.logImportantEvent(failureText(failure));
+            if (m_dataLog)
+                m_dataLog->append(
+                    DataLog::Entry{now(), m_rawData, QString(), DataLog::Outcome::Error, failureText(failure)});
             m_view.recordFailed(m_count);
         }
         clearRecord();
@@ -198,12 +236,19 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
     const Instant instant = now();
     const bool error = m_parityError || m_framingError;
     RecordProcessor::Result result = processor.run(m_rawData);
-    publish(DataLine(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end));
+    DataLine line(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end);
+    if (m_unstableRule && m_unstableRule->match(m_rawData).hasMatch())
+        line.markUnstable();
+    publish(std::move(line));
 }
 
 void WeightWorker::requestData(const QByteArray& text) {
-    QMutexLocker lock(&m_requestMutex);
-    m_requests += text;
+    {
+        QMutexLocker lock(&m_requestMutex);
+        m_requests += text;
+    }
+    if (m_wake)
+        m_wake->signal();
 }
 
 void WeightWorker::writeRequests() {
@@ -215,7 +260,7 @@ void WeightWorker::writeRequests() {
         pending.swap(m_requests);
     }
     try {
-        m_sp->putData(pending);
+        m_source->putData(pending);
     } catch (const serial::SerialArgumentError& failure) {
         m_view.logImportantEvent(failureText(failure));
     }
@@ -231,26 +276,16 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
     m_view.logImportantEvent(resourceBundle().format(
         QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)}));
     try {
-        m_sp->close();
+        m_source->close();
     } catch (...) {
         // The device is gone; its handle is released all the same.
     }
     clearRecord();
-    const serial::SerialConfig settings = portConfig(m_config);
     for (;;) {
         if (isCancelled())
             return false;
         try {
-            std::unique_ptr<serial::SerialPortLocal> port = openPort(settings);
-            try {
-                port->rxFlush();
-                setRunningLines(*port);
-                port->setTimeoutRx(0);
-            } catch (...) {
-                port->close();
-                throw;
-            }
-            m_sp = std::move(port);
+            m_source = reopenSource();
             m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
             return true;
         } catch (const base::TavloException&) {
@@ -259,6 +294,21 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
         if (!sleep(kReopenIntervalMs))
             return false;
     }
+}
+
+std::unique_ptr<ByteSource> WeightWorker::reopenSource() {
+    if (m_wake)
+        return std::make_unique<TcpByteSource>(m_config.getPort(), m_wake, kReopenIntervalMs);
+    std::unique_ptr<serial::SerialPortLocal> port = openPort(portConfig(m_config));
+    try {
+        port->rxFlush();
+        setRunningLines(*port);
+        port->setTimeoutRx(0);
+    } catch (...) {
+        port->close();
+        throw;
+    }
+    return std::make_unique<SerialByteSource>(std::move(port));
 }
 
 void WeightWorker::process(const QList<DataLine>& chunks) {
@@ -279,7 +329,7 @@ void WeightWorker::done() {
         m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("unsent.data")) + QStringLiteral(" ") +
                                  DataLine::transformControlChars(m_rawData));
     try {
-        m_sp->close();
+        m_source->close();
     } catch (const std::exception& failure) {
         m_view.logImportantEvent(failureText(failure));
     }

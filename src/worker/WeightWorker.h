@@ -7,9 +7,11 @@
 #include "worker/DataLine.h"
 #include "worker/WeightWorkerView.h"
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <random>
 
 namespace serial {
@@ -24,7 +26,10 @@ class ResourceBundle;
 
 namespace tavlo::worker {
 
+class ByteSource;
+class DataLog;
 class RecordProcessor;
+class WakePipe;
 
 // One connection to an instrument: the constructor opens and prepares the port on the GUI thread, the body
 // reads it byte by byte, cuts the stream into records at the input terminator and hands each processed record
@@ -40,6 +45,10 @@ public:
     static constexpr qsizetype kMaxBacklog = 4096;
     // Pause between attempts to reopen a port that failed while reading.
     static constexpr int kReopenIntervalMs = 1000;
+    // The longest a wait for bytes lasts on a source that can wait; Stop and requests end it earlier.
+    static constexpr int kReceiveTimeoutMs = 250;
+    // The longest a connection attempt to a network instrument lasts.
+    static constexpr int kConnectTimeoutMs = 3000;
 
     // Opens and prepares the port; throws when no port is configured or the port layer fails, and then leaves
     // the port closed and the view disconnected. The worker keeps its own copy of the settings.
@@ -62,6 +71,11 @@ public:
     // between two reads, so that the port keeps a single user. Callable from any thread.
     void requestData(const QByteArray& text);
 
+    // Records whose processing fails are logged there as well (set before execute()).
+    void setDataLog(std::shared_ptr<DataLog> log) { m_dataLog = std::move(log); }
+    // True when the port is a network address rather than a serial port.
+    bool isNetwork() const;
+
 protected:
     int doInBackground() override;
     void process(const QList<DataLine>& chunks) override;
@@ -73,7 +87,8 @@ protected:
     // Puts the output lines into the state of a running worker (after open and after a reopen).
     virtual void setRunningLines(serial::SerialPortLocal& port);
 
-    serial::SerialPortLocal& port() { return *m_sp; }
+    // The serial port; only for workers of a serial port (never of a network address).
+    serial::SerialPortLocal& port();
     WeightWorkerView& view() { return m_view; }
 
 private:
@@ -85,11 +100,16 @@ private:
     bool reopenAfterFailure(const serial::SerialIoError& failure);
     // Writes the queued request texts, if any; a failure is logged and reading goes on.
     void writeRequests();
+    // Opens the configured source again after a loss, ready to read.
+    std::unique_ptr<ByteSource> reopenSource();
 
     std::mt19937 m_generator;
     WeightWorkerView& m_view;
-    std::unique_ptr<serial::SerialPortLocal> m_sp;
     const config::Config m_config;
+    std::shared_ptr<WakePipe> m_wake; // network sources only
+    std::unique_ptr<ByteSource> m_source;
+    std::optional<QRegularExpression> m_unstableRule;
+    std::shared_ptr<DataLog> m_dataLog;
     QString m_rawData;
     int m_count = 0;
     bool m_parityError = false;

@@ -1,6 +1,7 @@
 #include "worker/WeightWorkerFactory.h"
 
 #include "config/Instrument.h"
+#include "worker/TcpByteSource.h"
 #include "worker/WeightWorkerAnd.h"
 #include "worker/WeightWorkerBarcode.h"
 
@@ -13,7 +14,9 @@ std::shared_ptr<WeightWorker> WeightWorkerFactory::create(WeightWorkerView& view
     const H::Instrument* instrument = config.getInstrument() ? config.getInstrument() : H::Instrument::getDefault();
     if (instrument->getInstrumentType() == H::InstrumentType::TEXT)
         return std::make_shared<WeightWorkerBarcode>(view, config);
-    if (instrument == &H::Instrument::AND || instrument == &H::Instrument::AND_EM)
+    // The handshake lines of the A&D worker exist only on a serial port.
+    if ((instrument == &H::Instrument::AND || instrument == &H::Instrument::AND_EM) &&
+        !TcpByteSource::isNetworkAddress(config.getPort()))
         return std::make_shared<WeightWorkerAnd>(view, config, boxes);
     return std::make_shared<WeightWorker>(view, config);
 }

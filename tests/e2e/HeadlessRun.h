@@ -75,7 +75,9 @@ inline HeadlessResult runHeadless(const QList<QPair<QString, QString>>& settings
         args << "--count" << QString::number(*count);
     tavlo.start(QStringLiteral(TAVLO_BIN_DIR "/tavlo"), args + extraArgs + QStringList{device});
     QByteArray err;
-    if (readUntil(tavlo, err, "RTS: ", true, 10000))
+    // A serial port logs its lines when it is ready, a network instrument its connection.
+    const QByteArray ready = device.startsWith(QLatin1String("tcp://")) ? "Connected to" : "RTS: ";
+    if (readUntil(tavlo, err, ready, true, 10000))
         ::kill(static_cast<pid_t>(sim.processId()), SIGUSR1);
     if (!count) {
         readUntil(sim, simOut, "done", false, 20000);

@@ -1,5 +1,6 @@
-// tavlo-sim: a virtual instrument on a pseudo-terminal. It prints the device path of the terminal's far end
-// on its first line; a program that opens that path receives the records as from a real instrument.
+// tavlo-sim: a virtual instrument on a pseudo-terminal or a TCP port. It prints the device path of the
+// terminal's far end (or "tcp://127.0.0.1:PORT") on its first line; a program that opens that path (or
+// connects to that address) receives the records as from a real instrument.
 #include "SimFormat.h"
 #include "config/Instrument.h"
 
@@ -7,16 +8,21 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using tavlo::config::ConfigHelper;
 
@@ -79,6 +85,117 @@ bool waitForRequest(int fd, const QByteArray& request, QByteArray& pending) {
     return false;
 }
 
+// The network instrument: a listening socket on 127.0.0.1 and the clients connected to it. Records go to
+// every client; while none is connected the instrument waits, as a balance whose cable is unplugged.
+class TcpServer {
+public:
+    bool listen(int port) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_listen < 0)
+            return false;
+        const int on = 1;
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listen, 8) != 0)
+            return false;
+        socklen_t size = sizeof address;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        ::fcntl(m_listen, F_SETFL, ::fcntl(m_listen, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+    int port() const { return m_port; }
+    ~TcpServer() {
+        for (int fd : m_clients)
+            ::close(fd);
+        if (m_listen >= 0)
+            ::close(m_listen);
+    }
+    // Takes every waiting connection; with wait, blocks until there is at least one client.
+    void acceptClients(bool wait) {
+        for (;;) {
+            const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                m_clients.push_back(fd);
+                continue;
+            }
+            if (!wait || !m_clients.empty() || g_stop)
+                return;
+            pollfd p{m_listen, POLLIN, 0};
+            ::poll(&p, 1, 100);
+        }
+    }
+    // Sends the record to every client; a client that has gone is dropped.
+    void send(const QByteArray& bytes) {
+        acceptClients(true);
+        for (auto it = m_clients.begin(); it != m_clients.end();) {
+            if (writeTo(*it, bytes)) {
+                ++it;
+            } else {
+                ::close(*it);
+                it = m_clients.erase(it);
+            }
+        }
+    }
+    // Waits until some client has sent the request text.
+    bool waitForRequest(const QByteArray& request, QByteArray& pending) {
+        while (!g_stop) {
+            const qsizetype at = pending.indexOf(request);
+            if (at >= 0) {
+                pending.remove(0, at + request.size());
+                return true;
+            }
+            acceptClients(true);
+            std::vector<pollfd> fds;
+            for (int fd : m_clients)
+                fds.push_back({fd, POLLIN, 0});
+            fds.push_back({m_listen, POLLIN, 0});
+            if (::poll(fds.data(), fds.size(), 100) <= 0)
+                continue;
+            for (size_t i = 0; i + 1 < fds.size(); ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                char buf[256];
+                const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0)
+                    pending.append(buf, n);
+                else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                    drop(fds[i].fd);
+            }
+        }
+        return false;
+    }
+
+private:
+    static bool writeTo(int fd, const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size() && !g_stop) {
+            const ssize_t n = ::send(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 50);
+        }
+        return true;
+    }
+    void drop(int fd) {
+        ::close(fd);
+        m_clients.erase(std::find(m_clients.begin(), m_clients.end(), fd));
+    }
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::vector<int> m_clients;
+};
+
 int fail(const QString& message) {
     std::fprintf(stderr, "tavlo-sim: %s\n", qPrintable(message));
     return 2;
@@ -103,6 +220,10 @@ int main(int argc, char** argv) {
         {"unstable", "Send N unstable records before each stable one.", "N"},
         {"link", "Make a symbolic link PATH to the device.", "PATH"},
         {"linger", "Milliseconds to keep the terminal open after the last record (default 500).", "MS"},
+        {"tcp",
+         "Listen on 127.0.0.1:PORT (0: any free port) instead of a pseudo-terminal and send the records to "
+         "every client that connects. The first line is the address, tcp://127.0.0.1:PORT.",
+         "PORT"},
         {"wait-usr1", "Send nothing before the signal SIGUSR1 arrives (lets a caller wait until the reader is ready)."},
     });
     parser.process(app);
@@ -160,6 +281,45 @@ int main(int argc, char** argv) {
         return fail(QStringLiteral("give --instrument NAME or --values LIST (see --help)"));
     }
 
+    std::signal(SIGUSR1, onGo);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (parser.isSet("tcp")) {
+        bool good = false;
+        const int port = parser.value("tcp").toInt(&good);
+        if (!good || port < 0 || port > 65535)
+            return fail(QStringLiteral("--tcp takes a port number from 0 to 65535"));
+        TcpServer server;
+        if (!server.listen(port))
+            return fail(QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(strerror(errno)));
+        std::printf("tcp://127.0.0.1:%d\n", server.port());
+        std::fflush(stdout);
+        if (parser.isSet("wait-usr1"))
+            while (!g_go && !g_stop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        QByteArray pending;
+        long long sent = 0;
+        for (qsizetype i = 0; !g_stop && (o.count < 0 || sent < o.count); i = (i + 1) % o.stable.size()) {
+            for (int u = 0; u <= o.unstableCount && !g_stop && (o.count < 0 || sent < o.count); ++u) {
+                if (!o.request.isEmpty() && !server.waitForRequest(o.request, pending))
+                    break;
+                server.send(u < o.unstableCount ? o.unstable[i] : o.stable[i]);
+                if (g_stop)
+                    break;
+                ++sent;
+                if (o.request.isEmpty() && o.intervalMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
+            }
+        }
+        std::printf("done %lld\n", sent);
+        std::fflush(stdout);
+        for (int waited = 0; !g_stop && waited < o.lingerMs; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return 0;
+    }
+
     int master = -1, slave = -1;
     char name[256] = {};
     if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
@@ -179,11 +339,6 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", name);
     std::fflush(stdout);
-
-    std::signal(SIGUSR1, onGo);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGPIPE, SIG_IGN);
 
     if (parser.isSet("wait-usr1"))
         while (!g_go && !g_stop)

@@ -239,6 +239,8 @@ bool HeadlessRunner::loadSettings() {
         logImportantEvent(QStringLiteral("Warning: ") + line);
     if (m_commandLine.port)
         m_config.setPort(*m_commandLine.port);
+    if (m_commandLine.dataLog)
+        m_config.setDataLogFile(*m_commandLine.dataLog);
     return true;
 }
 

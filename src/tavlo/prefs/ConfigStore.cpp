@@ -187,6 +187,8 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& portList) {
     const QString ignoreTimeLimit = r.text<H::IgnoreTimeLimit>(QStringLiteral("ignoreTimeLimit"));
     const QString ignoreDifference = r.text<H::IgnoreDifference>(QStringLiteral("ignoreDifference"));
     const QString customRegEx = r.text<H::CustomRegEx>(QStringLiteral("customRegEx"));
+    const bool stableOnly = r.boolean(QStringLiteral("stableOnly"), false);
+    const QString dataLogFile = r.plain(QStringLiteral("dataLogFile"), QString());
 
     config.setPort(port);
     config.setPrevPort(prevPort);
@@ -221,6 +223,8 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& portList) {
     config.setIgnoreTimeLimit(ignoreTimeLimit);
     config.setIgnoreDifference(ignoreDifference);
     config.setCustomRegEx(customRegEx);
+    config.stableOnly = stableOnly;
+    config.setDataLogFile(dataLogFile);
     m_invalidSettings = r.invalid();
     return r.allValid();
 }
@@ -270,6 +274,13 @@ void ConfigStore::saveConfig(const Config& config) {
     put(QStringLiteral("customRegEx"), config.getCustomRegEx());
     put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
     put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+    // The additions are stored only while they are on, so that the store and its export stay exactly as
+    // before for everyone who does not use them.
+    auto putOrRemove = [&node](const QString& key, const QString& value) {
+        guarded([&] { value.isEmpty() ? node.remove(key) : node.put(key, value); });
+    };
+    putOrRemove(QStringLiteral("stableOnly"), config.stableOnly ? QStringLiteral("true") : QString());
+    putOrRemove(QStringLiteral("dataLogFile"), config.getDataLogFile());
     guarded([&] { node.flush(); });
 }
 

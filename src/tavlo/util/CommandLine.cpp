@@ -96,6 +96,11 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
                 return fail(QStringLiteral("only one of --export-settings and --import-settings may be given"));
             cl.transferFile = *v;
             transferMode = name == QLatin1String("--export-settings") ? Mode::ExportSettings : Mode::ImportSettings;
+        } else if (name == QLatin1String("--data-log")) {
+            const auto v = value();
+            if (!v || v->isEmpty())
+                return fail(QStringLiteral("--data-log needs a file name"));
+            cl.dataLog = *v;
         } else if (name == QLatin1String("--output")) {
             const auto v = value();
             if (v == QLatin1String("keyboard"))
@@ -114,7 +119,7 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             return fail(QStringLiteral("unknown option %1").arg(name));
         }
     }
-    const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print;
+    const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print || cl.dataLog;
     if (transferMode) {
         // The informational modes still answer; a run, a window or a port has no place next to a settings copy.
         if (cl.mode == Mode::Help || cl.mode == Mode::Version)
@@ -125,7 +130,7 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         return cl;
     }
     if (headlessOnly && cl.mode == Mode::Window)
-        return fail(QStringLiteral("--settings, --output, --count and --poll need --headless"));
+        return fail(QStringLiteral("--settings, --output, --count, --poll and --data-log need --headless"));
     return cl;
 }
 
@@ -147,6 +152,7 @@ QString CommandLine::usage() {
         "                        written, 1 with the reason when not\n"
         "  --import-settings FILE  merge a settings export into the stored settings; exit status 0 when imported,\n"
         "                        1 with the reason when refused (the stored settings stay unchanged)\n"
+        "  --data-log FILE       with --headless: log every record to the CSV file FILE (appended)\n"
         "  --list-ports          list the serial ports and exit\n"
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"

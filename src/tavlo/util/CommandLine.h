@@ -19,6 +19,7 @@ struct CommandLine {
     std::optional<QString> transferFile; // of --export-settings and --import-settings
     std::optional<int> count;            // exit after this many framed records
     std::optional<int> pollMs;           // send the instrument's request text this often
+    std::optional<QString> dataLog;      // the data log file, instead of the stored one
     QList<QPair<QString, QString>> properties;
 
     // Reads the arguments (without the program name). A usage error gives none and its text in `error`.

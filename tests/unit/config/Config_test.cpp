@@ -78,6 +78,8 @@ TEST(Config, HasChangedSeesEverySettingExceptPrevPort) {
         {"minimizeToTray", [](Config& c) { c.minimizeToTray = true; }},
         {"abortAutoStart", [](Config& c) { c.abortAutoStartWhenPrevPortNotAvailable = true; }},
         {"ignoreDuplicates", [](Config& c) { c.ignoreDuplicates = false; }},
+        {"stableOnly", [](Config& c) { c.stableOnly = true; }},
+        {"dataLogFile", [](Config& c) { c.setDataLogFile("/tmp/log.csv"); }},
     };
     for (auto& [name, edit] : edits) {
         Config changed = Config::copyConfig(base);

@@ -132,3 +132,80 @@ TEST(Instrument, FullPrintableClassTakesEveryPrintableCharacter) {
 }
 
 } // namespace
+
+namespace {
+
+// Records as the makers' instruments send them, and whether the profile's stability rule must hold them back.
+struct StabilityCase {
+    const Instrument* instrument;
+    const char* record;
+    bool unstable;
+};
+
+void PrintTo(const StabilityCase& c, std::ostream* os) {
+    *os << c.instrument->nameLatin1() << " \""
+        << tavlo::worker::DataLine::transformControlChars(QString::fromLatin1(c.record)).toStdString() << "\"";
+}
+
+class StabilityRuleTest : public ::testing::TestWithParam<StabilityCase> {};
+
+TEST_P(StabilityRuleTest, MarksExactlyTheUnstableAndOverloadRecords) {
+    const StabilityCase& c = GetParam();
+    ASSERT_TRUE(c.instrument->hasStabilityRule());
+    const QRegularExpression rule = tavlo::base::compileExpression(c.instrument->getStabilityRule());
+    ASSERT_TRUE(rule.isValid()) << rule.errorString().toStdString();
+    EXPECT_EQ(rule.match(QString::fromLatin1(c.record)).hasMatch(), c.unstable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, StabilityRuleTest,
+                         ::testing::Values(StabilityCase{&Instrument::AND, "ST,+00012.34  g\r\n", false},
+                                           StabilityCase{&Instrument::AND, "US,+00012.34  g\r\n", true},
+                                           StabilityCase{&Instrument::AND, "OL,+9999999E+19\r\n", true},
+                                           StabilityCase{&Instrument::AND, "QT,+00000101 PC\r\n", false},
+                                           StabilityCase{&Instrument::AND_SIMPLE, "US, -00012,45 g\r\n", true},
+                                           StabilityCase{&Instrument::AND_EM, "ST, +00012.34 kg\r\n", false},
+                                           // "US" inside the unit or later in the record is no header.
+                                           StabilityCase{&Instrument::AND, "ST,+00012.34 USg\r\n", false},
+                                           StabilityCase{&Instrument::METTLER_PRINT, "S S      12.345 g\r\n", false},
+                                           StabilityCase{&Instrument::METTLER_PRINT, "S S     -12.345 g\r\n", false},
+                                           StabilityCase{&Instrument::METTLER_PRINT, "S D      12.345 g\r\n", true},
+                                           StabilityCase{&Instrument::METTLER_PRINT, "S +\r\n", true},
+                                           StabilityCase{&Instrument::METTLER_DIALOG, "S -\r\n", true},
+                                           StabilityCase{&Instrument::METTLER_DIALOG, "S S      0.000 g\r\n", false},
+                                           StabilityCase{&Instrument::KERN_572, "    12.345 g\n", false},
+                                           StabilityCase{&Instrument::KERN_572, "    12.345 g ?\n", true},
+                                           StabilityCase{&Instrument::KERN_DS, "    -0.500 g ?\n", true},
+                                           StabilityCase{&Instrument::KERN_MPS, "N     12.34 kg\n", false},
+                                           StabilityCase{&Instrument::KERN_RPB, "N:     0.404 kg ?\r", true},
+                                           StabilityCase{&Instrument::OHAUS, "     12.34 g\r\n", false},
+                                           StabilityCase{&Instrument::OHAUS, "     12.34 g ?\r\n", true},
+                                           StabilityCase{&Instrument::OHAUSSPU, "     12.34 g ?\r\n", true},
+                                           StabilityCase{&Instrument::SARTORIUS, "N     +     12.34 g  \r\n", false},
+                                           StabilityCase{&Instrument::SARTORIUS, "N     +     12.34    \r\n", true},
+                                           StabilityCase{&Instrument::SARTORIUS, "+     12.34 kg \r\n", false},
+                                           StabilityCase{&Instrument::SARTORIUS, "-      0.05\r\n", true}));
+
+TEST(StabilityRule, ProfilesWhoseRecordsCarryNoMarkHaveNoRule) {
+    for (const Instrument* none : {&Instrument::GENERIC, &Instrument::BARCODE_ALPHA, &Instrument::MITUTOYO,
+                                   &Instrument::TANITA_TL280, &Instrument::KEYENCE_IL, &Instrument::WEDDERBURN})
+        EXPECT_FALSE(none->hasStabilityRule()) << none->nameLatin1();
+    // The variants share their family's record format, and so its rule.
+    EXPECT_EQ(Instrument::AND_EM.getStabilityRule(), Instrument::AND.getStabilityRule());
+    EXPECT_EQ(Instrument::KERND_440E.getStabilityRule(), Instrument::KERN_572.getStabilityRule());
+}
+
+TEST(StabilityRule, NoSampleRecordOfAProfileIsMarkedUnlessItIsAnUnstableSample) {
+    // The profile's own samples are stable readings, apart from A&D's "US" sample.
+    for (const Instrument* instrument : Instrument::values()) {
+        if (!instrument->hasStabilityRule())
+            continue;
+        const QRegularExpression rule = tavlo::base::compileExpression(instrument->getStabilityRule());
+        for (const auto& [record, expected] : instrument->getTestStrings()) {
+            if (expected.isEmpty() || record.startsWith(QLatin1String("US")))
+                continue;
+            EXPECT_FALSE(rule.match(record).hasMatch()) << instrument->nameLatin1() << " " << record.toStdString();
+        }
+    }
+}
+
+} // namespace

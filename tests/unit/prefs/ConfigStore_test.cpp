@@ -248,6 +248,35 @@ TEST_F(ConfigStoreTest, AnExportImportsIntoAnEmptyStoreWithEverySettingEqual) {
     EXPECT_FALSE(imported.hasChanged(everythingSet()));
 }
 
+TEST_F(ConfigStoreTest, StableOnlyAndTheDataLogAreStoredExportedAndImportedOnlyWhileOn) {
+    Config on = everythingSet();
+    on.stableOnly = true;
+    on.setDataLogFile(QStringLiteral("/srv/lab/readings \u00b0.csv"));
+    const QString file = m_dir.filePath(QStringLiteral("Tavlo.xml"));
+    {
+        auto root = openRoot(QStringLiteral("source.txt"));
+        ConfigStore(*root).exportSettings(on, file);
+    }
+    auto target = openRoot(QStringLiteral("target.txt"));
+    ConfigStore(*target).importSettings(file);
+    Config imported;
+    ASSERT_TRUE(ConfigStore(*openRoot(QStringLiteral("target.txt"))).loadConfig(imported, kPorts));
+    EXPECT_FALSE(imported.hasChanged(on));
+
+    // Turned off again, the keys leave the store, which then holds exactly what it held before they existed.
+    auto root = openRoot(QStringLiteral("off.txt"));
+    ConfigStore store(*root);
+    store.saveConfig(on);
+    Config off = Config::copyConfig(on);
+    off.stableOnly = false;
+    off.setDataLogFile(QString());
+    store.saveConfig(off);
+    const QStringList keys = openRoot(QStringLiteral("off.txt"))->node(ConfigStore::NODE_PATH).keys();
+    EXPECT_FALSE(keys.contains(QStringLiteral("stableOnly")));
+    EXPECT_FALSE(keys.contains(QStringLiteral("dataLogFile")));
+    EXPECT_EQ(keys.size(), 33);
+}
+
 TEST_F(ConfigStoreTest, AnImportWithoutTheSettingsNodeIsRefusedAndChangesNothing) {
     const QString file = m_dir.filePath(QStringLiteral("other.xml"));
     {

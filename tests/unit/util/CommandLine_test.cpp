@@ -86,6 +86,16 @@ TEST(CommandLine, UsageErrors) {
     refused({"-D=1"});
     refused({"COM1", "COM2"});
     EXPECT_TRUE(refused({"--count", "2"}).contains("--headless"));
+    refused({"--headless", "--data-log"});
+    refused({"--headless", "--data-log="});
+    EXPECT_TRUE(refused({"--data-log", "log.csv"}).contains("--headless"));
+}
+
+TEST(CommandLine, DataLogFileAndANetworkAddressAsThePort) {
+    const CommandLine cl = parsed({"--headless", "--data-log", "/var/log/scale 1.csv", "tcp://[::1]:4001"});
+    EXPECT_EQ(cl.dataLog, "/var/log/scale 1.csv");
+    EXPECT_EQ(cl.port, "tcp://[::1]:4001");
+    EXPECT_FALSE(parsed({"--headless", "COM1"}).dataLog);
 }
 
 } // namespace
