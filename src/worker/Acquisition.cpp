@@ -12,6 +12,9 @@
 #include "worker/WeightWorker.h"
 #include "worker/WeightWorkerFactory.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 namespace tavlo::worker {
 
 using H = config::ConfigHelper;
@@ -66,6 +69,11 @@ bool Acquisition::start(const config::Config& config) {
         m_view.showMessage(text("error"), text("error.initializing.keyboard.output") + failureMessage(failure),
                            Icon::Error);
     }
+    if (!m_keybot && m_keyboardRequired) {
+        // Without a keyboard output such a run would have no output at all: the port is not even opened.
+        shutDownOutputs();
+        return false;
+    }
     if (m_keybot && m_keybot->isCapsLockOn())
         m_view.showMessage(text("warning"), text("please.turn.off.caps.lock"), Icon::Warning);
 
@@ -95,16 +103,14 @@ bool Acquisition::start(const config::Config& config) {
         return false;
     }
 
-    if (m_keybot) {
-        if (const qsizetype queued = Keybot::queuedCount(); queued > 0)
-            m_view.logEvent(base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"))
-                                .format(QStringLiteral("keyboard.values.still.queued"), {QString::number(queued)}));
+    // The keyboard output reports the values a previous run left queued itself.
+    if (m_keybot)
         m_keybot->start();
-    }
     m_view.logEvent(text("VudareDiVezFrame2.deviceLabel.text") + u' ' + instrument->toString());
     if (!config.getCustomRegEx().isEmpty())
         m_view.logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
-    m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
+    if (m_keybot)
+        m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
     m_worker->execute();
     return true;
 }
@@ -127,6 +133,19 @@ void Acquisition::shutDownOutputs() {
         m_soundBot.reset();
     }
     m_ignorer.reset();
+}
+
+void Acquisition::stopAndWait(int completionMs) {
+    const std::shared_ptr<WeightWorker> running = m_worker;
+    stop();
+    if (!running)
+        return;
+    running->waitForBody();
+    // The completion is queued by the worker's thread right after its body; it has run once the queued call
+    // has dropped its reference. Bounded, so that a stuck event loop cannot keep the program from ending.
+    QDeadlineTimer deadline(completionMs);
+    while (running.use_count() > 1 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 bool Acquisition::isRunning() const {

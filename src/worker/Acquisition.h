@@ -36,13 +36,20 @@ public:
     Acquisition(const Acquisition&) = delete;
     Acquisition& operator=(const Acquisition&) = delete;
 
-    // The Start sequence. False when the worker could not be created: the message was shown and nothing
-    // that this call created keeps running.
+    // The Start sequence. False when the worker could not be created, or the keyboard output could not be
+    // started while it is required: the message was shown and nothing that this call created keeps running.
     bool start(const config::Config& config);
     // Cancels the worker (it closes the port and reports the disconnected state when its body has ended),
     // ends the keyboard thread after the value it is typing, closes the sound and drops the duplicate filter.
     void stop();
+    // stop(), then waits until the worker's body has ended and its completion (port closed, idle state
+    // reported) has run on this thread, for at most completionMs of event processing. Before the program ends.
+    void stopAndWait(int completionMs = 5000);
     bool isRunning() const;
+
+    // When set, a run whose keyboard output cannot be started does not start at all (start() returns false
+    // after the message); otherwise it starts without typing, so that values are still seen.
+    void setKeyboardRequired(bool required) { m_keyboardRequired = required; }
 
     // The per-record steps, for the view's update(): duplicate filter, sound, the event-log line, the line
     // count and the hand-over to the keyboard output. True when a value went to the keyboard output.
@@ -67,6 +74,7 @@ private:
     std::shared_ptr<Keybot> m_keybot;
     std::unique_ptr<SoundBot> m_soundBot;
     std::unique_ptr<Ignorer> m_ignorer;
+    bool m_keyboardRequired = false;
 };
 
 // The time stamp of event-log lines, "HH:MM:SS ".

@@ -79,6 +79,15 @@ qsizetype Keybot::queuedCount() {
     return s.queue.size();
 }
 
+qint64 Keybot::queuedTypingMs(int keyDelay) {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    qint64 keys = 0;
+    for (const QString& value : s.queue)
+        keys += value.size() + 2; // the start key and the terminator
+    return keys * 2 * keyDelay;
+}
+
 void Keybot::clearQueue() {
     Shared& s = shared();
     std::lock_guard lock(s.mutex);

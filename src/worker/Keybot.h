@@ -28,6 +28,8 @@ public:
     // Queues a value for typing; empty values are dropped. Never blocks.
     static void add(const QString& value);
     static qsizetype queuedCount();
+    // About how long typing the queued values takes at that key delay (a press and a release per key).
+    static qint64 queuedTypingMs(int keyDelay);
     // Drops every queued value (tests start from an empty queue).
     static void clearQueue();
 
