@@ -4,9 +4,11 @@
 #include "XvfbSession.h"
 
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using tavlo::test::readUntil;
@@ -160,5 +162,48 @@ TEST_P(SecondSignal, EndsAfterTheValueUnderWayAndCountsTheRest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SecondSignal, ::testing::Values(std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}));
+
+} // namespace
+
+namespace {
+
+// The multi-user edition's shared file, set up by root with mode 600: an ordinary user's headless run says once
+// why it cannot use it, names the file, and ends before opening the port.
+TEST(SharedSettings, UnreadableForTheUserEndsTheHeadlessRunWithTheReason) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to set up a file another user may not read";
+    if (QStandardPaths::findExecutable("setpriv").isEmpty())
+        GTEST_SKIP() << "setpriv is missing: cannot run as an unprivileged user";
+    QTemporaryDir programData;
+    ASSERT_TRUE(programData.isValid());
+    ::chmod(programData.path().toLocal8Bit().constData(), 0755);
+    const QString folder = programData.filePath("Corvane/TavloQX");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString file = folder + "/prefs.txt";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("com.corvane.Tavlo.instrument=AND\n");
+    f.close();
+    ASSERT_EQ(::chmod(file.toLocal8Bit().constData(), 0600), 0);
+
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    QProcess tavlo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ProgramData", programData.path());
+    env.insert("HOME", programData.path());
+    tavlo.setProcessEnvironment(env);
+    tavlo.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", TAVLO_BIN_DIR "/tavlo", "-DEDITION=QX",
+                            "--headless", "--output", "print", name});
+    ASSERT_TRUE(tavlo.waitForFinished(20000));
+    const QString err = QString::fromUtf8(tavlo.readAllStandardError());
+    EXPECT_EQ(tavlo.exitCode(), 1) << err.toStdString();
+    EXPECT_EQ(err.count("access was refused"), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(file)) << err.toStdString();
+    EXPECT_FALSE(err.contains(" opened")) << err.toStdString();
+    ::close(slave);
+    ::close(master);
+}
 
 } // namespace
