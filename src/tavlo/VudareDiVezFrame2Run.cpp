@@ -211,6 +211,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "execution.exception",
                                              "record.overflow",
                                              "port.lost",
+                                             "port.reopen.failed",
                                              "port.reopened",
                                              "warning",
                                              "and.error.unusual",

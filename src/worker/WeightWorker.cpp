@@ -3,7 +3,6 @@
 #include "base/Exceptions.h"
 #include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
-#include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
@@ -148,17 +147,18 @@ int WeightWorker::doInBackground() {
                 break;
             continue;
         }
+        writeRequests();
         int byte;
         try {
-            writeRequests();
             byte = m_sp->getByte();
-            if (byte >= 0)
-                receive(byte, processor);
         } catch (const serial::SerialIoError& failure) {
+            // Only a failing read means a lost device; the port is reopened once it is back.
             if (!reopenAfterFailure(failure))
                 break;
             continue;
         }
+        if (byte >= 0)
+            receive(byte, processor);
         if (byte < 0 && !sleep(idleSleep(m_generator)))
             break;
     }
@@ -174,13 +174,13 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
         clearRecord();
     }
     m_rawData.append(QChar(static_cast<char16_t>(byte)));
-    if (m_sp->sigParityErr()) {
-        m_view.logImportantEvent(parityErrorText());
-        m_parityError = true;
-    }
-    if (m_sp->sigFrameErr()) {
-        m_view.logImportantEvent(framingErrorText());
-        m_framingError = true;
+    try {
+        checkLineErrors();
+    } catch (const serial::SerialIoError& failure) {
+        // A failing error-flag query spoils this record only: reported like any failure of a record.
+        m_view.logImportantEvent(failureText(failure));
+        clearRecord();
+        return;
     }
     if (byte == m_config.getInputTerminator()) {
         try {
@@ -190,6 +190,17 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
             m_view.recordFailed(m_count);
         }
         clearRecord();
+    }
+}
+
+void WeightWorker::checkLineErrors() {
+    if (m_sp->sigParityErr()) {
+        m_view.logImportantEvent(parityErrorText());
+        m_parityError = true;
+    }
+    if (m_sp->sigFrameErr()) {
+        m_view.logImportantEvent(framingErrorText());
+        m_framingError = true;
     }
 }
 
@@ -216,9 +227,16 @@ void WeightWorker::writeRequests() {
     }
     try {
         m_sp->putData(pending);
-    } catch (const serial::SerialArgumentError& failure) {
+    } catch (const std::exception& failure) {
+        // A request that could not be written (a short write) is reported; reading goes on.
         m_view.logImportantEvent(failureText(failure));
     }
+}
+
+void WeightWorker::reportUnsentData() {
+    if (!m_rawData.isEmpty())
+        m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("unsent.data")) + QStringLiteral(" ") +
+                                 DataLine::transformControlChars(m_rawData));
 }
 
 void WeightWorker::clearRecord() {
@@ -235,8 +253,10 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
     } catch (...) {
         // The device is gone; its handle is released all the same.
     }
+    reportUnsentData();
     clearRecord();
     const serial::SerialConfig settings = portConfig(m_config);
+    QString lastReason;
     for (;;) {
         if (isCancelled())
             return false;
@@ -253,8 +273,12 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
             m_sp = std::move(port);
             m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
             return true;
-        } catch (const base::TavloException&) {
-            // Not back yet; the next attempt follows.
+        } catch (const base::TavloException& attempt) {
+            // Not back yet; the next attempt follows. Why is told once each time it changes.
+            const QString reason = className(attempt) + QStringLiteral(": ") + messageOf(attempt);
+            if (reason != lastReason)
+                m_view.logEvent(resourceBundle().format(QStringLiteral("port.reopen.failed"), {name, reason}));
+            lastReason = reason;
         }
         if (!sleep(kReopenIntervalMs))
             return false;
@@ -275,9 +299,7 @@ void WeightWorker::done() {
         m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("execution.exception")) +
                                  messageOf(failure));
     }
-    if (!m_rawData.isEmpty())
-        m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("unsent.data")) + QStringLiteral(" ") +
-                                 DataLine::transformControlChars(m_rawData));
+    reportUnsentData();
     try {
         m_sp->close();
     } catch (const std::exception& failure) {

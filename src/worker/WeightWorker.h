@@ -80,6 +80,10 @@ private:
     void receive(int byte, RecordProcessor& processor);
     void processRecord(RecordProcessor& processor);
     void clearRecord();
+    // Logs the line-error flags of the byte just received; throws when the port cannot tell.
+    void checkLineErrors();
+    // Reports the bytes of a record that never got its terminator (at the end, or when the port was lost).
+    void reportUnsentData();
     // After a failing read: reports the loss once and reopens the port about once a second. False when the
     // task was cancelled meanwhile.
     bool reopenAfterFailure(const serial::SerialIoError& failure);
