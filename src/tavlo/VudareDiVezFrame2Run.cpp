@@ -210,6 +210,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "interrupted",
                                              "execution.exception",
                                              "record.overflow",
+                                             "record.overflow.end",
                                              "port.lost",
                                              "port.reopen.failed",
                                              "port.reopened",

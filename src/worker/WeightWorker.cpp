@@ -166,13 +166,8 @@ int WeightWorker::doInBackground() {
 }
 
 void WeightWorker::receive(int byte, RecordProcessor& processor) {
-    if (m_rawData.size() >= kMaxRecordBytes) {
-        // A wrong terminator setting would otherwise let the buffer grow without end.
-        m_view.logImportantEvent(resourceBundle().format(
-            QStringLiteral("record.overflow"),
-            {QString::number(m_rawData.size()), DataLine::transformControlChars(m_rawData.left(kOverflowShown))}));
-        clearRecord();
-    }
+    if (m_rawData.size() >= kMaxRecordBytes)
+        dropOverlongPart();
     m_rawData.append(QChar(static_cast<char16_t>(byte)));
     try {
         checkLineErrors();
@@ -183,6 +178,10 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
         return;
     }
     if (byte == m_config.getInputTerminator()) {
+        if (m_droppedBytes > 0) {
+            endOverlongRecord();
+            return;
+        }
         try {
             processRecord(processor);
         } catch (const std::exception& failure) {
@@ -191,6 +190,26 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
         }
         clearRecord();
     }
+}
+
+void WeightWorker::dropOverlongPart() {
+    // A wrong terminator setting would otherwise let the buffer grow without end.
+    m_view.logImportantEvent(resourceBundle().format(
+        QStringLiteral("record.overflow"),
+        {QString::number(m_rawData.size()), DataLine::transformControlChars(m_rawData.left(kOverflowShown))}));
+    const qint64 dropped = m_droppedBytes + m_rawData.size();
+    clearRecord();
+    m_droppedBytes = dropped;
+}
+
+void WeightWorker::endOverlongRecord() {
+    // The rest of the record goes too, so that its tail is never taken for a value; it counts as a failed record.
+    const qint64 dropped = m_droppedBytes + m_rawData.size();
+    clearRecord();
+    ++m_count;
+    m_view.logImportantEvent(
+        resourceBundle().format(QStringLiteral("record.overflow.end"), {QString::number(dropped)}));
+    m_view.recordFailed(m_count);
 }
 
 void WeightWorker::checkLineErrors() {
@@ -241,6 +260,7 @@ void WeightWorker::reportUnsentData() {
 
 void WeightWorker::clearRecord() {
     m_rawData.clear();
+    m_droppedBytes = 0;
     m_parityError = m_framingError = false;
 }
 

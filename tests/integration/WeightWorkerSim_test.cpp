@@ -198,22 +198,39 @@ TEST_F(WeightWorkerSim, AFailingRecordIsLoggedKeepsItsNumberAndReadingGoesOn) {
     EXPECT_TRUE(errors[0].important);
 }
 
-TEST_F(WeightWorkerSim, ARecordPastTheBoundIsDroppedAndFramingGoesOn) {
+TEST_F(WeightWorkerSim, ARecordPastTheBoundIsDroppedUpToItsTerminatorAndFramingGoesOn) {
     auto worker = start(settings());
     feed(kPort, QByteArray(WeightWorker::kMaxRecordBytes, 'a') + "\x01"
-                                                                 "7\n");
+                                                                 "7\n8\n");
     ASSERT_TRUE(waitForLines(1));
     stop(worker);
     const QString overflow = WeightWorker::resourceBundle().format(QStringLiteral("record.overflow"),
                                                                    {QStringLiteral("65536"), QString(64, u'a')});
     EXPECT_EQ(view.linesStartingWith(overflow.left(20)).size(), 1);
     EXPECT_TRUE(view.texts().contains(overflow));
+    // The tail of the overlong record, its terminator included, is never taken for a value of its own.
+    const QString ended =
+        WeightWorker::resourceBundle().format(QStringLiteral("record.overflow.end"), {QStringLiteral("65539")});
+    EXPECT_EQ(view.linesStartingWith(ended).size(), 1) << view.texts().join(u'|').right(400).toStdString();
     ASSERT_EQ(view.lines.size(), 1);
-    // The byte that passed the bound begins the next record.
-    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("\x01"
-                                                      "7\n"));
-    EXPECT_EQ(view.lines[0].getProcessedData(), QStringLiteral("7"));
-    EXPECT_EQ(view.lines[0].getCount(), 1);
+    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("8\n"));
+    EXPECT_EQ(view.lines[0].getCount(), 2) << "the dropped record was framed and counts";
+}
+
+TEST_F(WeightWorkerSim, WithoutATerminatorEveryBoundsWorthIsReportedOnce) {
+    auto worker = start(settings());
+    feed(kPort, QByteArray(3 * WeightWorker::kMaxRecordBytes + 10, 'b'));
+    const QString overflow = WeightWorker::resourceBundle().format(QStringLiteral("record.overflow"),
+                                                                   {QStringLiteral("65536"), QString(64, u'b')});
+    ASSERT_TRUE(waitForLog(overflow, 3));
+    feed(kPort, "\n5\n");
+    ASSERT_TRUE(waitForLines(1));
+    stop(worker);
+    EXPECT_EQ(view.linesStartingWith(overflow).size(), 3);
+    const QString ended = WeightWorker::resourceBundle().format(
+        QStringLiteral("record.overflow.end"), {QString::number(3 * WeightWorker::kMaxRecordBytes + 11)});
+    EXPECT_EQ(view.linesStartingWith(ended).size(), 1);
+    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("5\n"));
 }
 
 TEST_F(WeightWorkerSim, AnUnpluggedPortIsReportedOnceAndReopenedWhenItIsBack) {
