@@ -1,6 +1,7 @@
 // Start and Stop, the connected state, the event log lines and the text-table check of the main window.
 #include "tavlo/VudareDiVezFrame2.h"
 
+#include "base/LogText.h"
 #include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "tavlo/EventLog.h"
@@ -75,13 +76,16 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
         QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
 }
 
+// Event-log lines may quote a device or a file; their control codes are shown, never passed on.
 void VudareDiVezFrame2::logEvent(const QString& message) {
-    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + message + QStringLiteral("\n"),
+    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + base::visibleLine(message) +
+                       QStringLiteral("\n"),
                    QStringLiteral("regular"));
 }
 
 void VudareDiVezFrame2::logImportantEvent(const QString& message) {
-    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + message + QStringLiteral("\n"),
+    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + base::visibleLine(message) +
+                       QStringLiteral("\n"),
                    QStringLiteral("important"));
 }
 

@@ -1,6 +1,7 @@
 #include "tavlo/headless/HeadlessRunner.h"
 
 #include "base/Exceptions.h"
+#include "base/LogText.h"
 #include "config/Instrument.h"
 #include "platform/Desktop.h"
 #include "serial/SerialPortLocal.h"
@@ -81,7 +82,8 @@ HeadlessRunner::~HeadlessRunner() {
 
 void HeadlessRunner::writeLogLine(const QString& time, const QString& style, const QString& text) {
     const QString prefix = style == QLatin1String("regular") ? QString() : u'[' + style + QStringLiteral("] ");
-    const QByteArray line = (time + prefix + text + u'\n').toUtf8();
+    // What reaches the terminal never carries control codes from a record, a device or a file.
+    const QByteArray line = (time + prefix + base::visibleLine(text) + u'\n').toUtf8();
     QMutexLocker lock(&logMutex());
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     std::fflush(stderr);
@@ -230,11 +232,12 @@ bool HeadlessRunner::loadSettings() {
     } catch (const prefs::AccessDeniedException& e) {
         // The settings the user keeps cannot be read: running on defaults would type other values.
         std::fprintf(stderr, "tavlo: The settings could not be read: access was refused. %s\n",
-                     qPrintable(e.message()));
+                     qPrintable(base::visibleLine(e.message())));
         return false;
     } catch (const base::TavloException& e) {
         const QString what = m_commandLine.settingsFile ? *m_commandLine.settingsFile : QStringLiteral("the store");
-        std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(what), qPrintable(e.message()));
+        std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(base::visibleLine(what)),
+                     qPrintable(base::visibleLine(e.message())));
         return false;
     }
     if (!valid)
