@@ -322,8 +322,13 @@ bool VudareDiVezFrame2::typeQueueBeforeClosing() {
 }
 
 void VudareDiVezFrame2::queuedValueTyped() {
-    if (!m_typingBeforeClose || m_closing)
+    if (m_closing)
         return;
+    if (!m_typingBeforeClose) {
+        if (m_connectedGUI)
+            m_acquisition->refreshStatus();
+        return;
+    }
     const qsizetype waiting = worker::Keybot::queuedCount();
     if (waiting > 0) {
         setText(

@@ -158,12 +158,26 @@ bool Acquisition::update(DataLine line) {
     if (m_soundBot && line.hasValue())
         m_soundBot->beep();
     m_view.appendLog(logLine(line));
-    static const QString lineCount = text("line.count"); // per record: looked up once
-    m_view.setStatus(lineCount + QString::number(line.getCount()));
-    if (!m_keybot || !line.hasValue())
+    m_lineCount = line.getCount();
+    if (!m_keybot || !line.hasValue()) {
+        refreshStatus();
         return false;
-    Keybot::add(line.getProcessedData());
+    }
+    if (const QString notice = Keybot::add(line.getProcessedData()); !notice.isEmpty())
+        m_view.logImportantEvent(notice);
+    refreshStatus();
     return true;
+}
+
+void Acquisition::refreshStatus() {
+    // While typing lags behind, the backlog matters more to the user than the record count.
+    if (m_keybot && Keybot::isBehind()) {
+        m_view.setStatus(
+            texts().format(QStringLiteral("typing.backlog.status"), {QString::number(Keybot::queuedCount())}));
+        return;
+    }
+    static const QString lineCount = text("line.count"); // per record: looked up once
+    m_view.setStatus(lineCount + QString::number(m_lineCount));
 }
 
 bool Acquisition::sendRequest() {

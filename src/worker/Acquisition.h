@@ -55,6 +55,10 @@ public:
     // count and the hand-over to the keyboard output. True when a value went to the keyboard output.
     bool update(DataLine line);
 
+    // The status line: the record count, or the typing backlog while typing lags behind. Called per record, and
+    // by the view when a value was typed.
+    void refreshStatus();
+
     // Sends the instrument's request text through the running worker; false when there is none to send.
     bool sendRequest();
 
@@ -75,6 +79,7 @@ private:
     std::unique_ptr<SoundBot> m_soundBot;
     std::unique_ptr<Ignorer> m_ignorer;
     bool m_keyboardRequired = false;
+    int m_lineCount = 0;
 };
 
 // The time stamp of event-log lines, "HH:MM:SS ".
