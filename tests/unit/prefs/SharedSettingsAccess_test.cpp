@@ -37,9 +37,8 @@ std::string asUnprivilegedUser(const std::function<std::string()>& step) {
     if (child == 0) {
         ::close(pipeFds[0]);
         std::string result;
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0))
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                                 ::setresuid(kNobody, kNobody, kNobody) != 0))
             result = "cannot become an unprivileged user";
         else
             result = step();
