@@ -80,6 +80,7 @@ protected:
             m_opener.join();
         WindowFixture::TearDown();
         worker::Keybot::clearQueue();
+        worker::Keybot::setBacklogLimit(std::chrono::milliseconds(5000));
     }
 
     // Starts, sends three records and waits until the first value is being typed and two wait.
@@ -128,6 +129,31 @@ TEST_F(CloseWhileTyping, TheSecondCloseStopsAfterTheValueUnderWayAndCountsTheRes
     w.eventLog()->flushPending();
     const QString log = w.eventLog()->document()->toPlainText();
     EXPECT_TRUE(log.contains(QStringLiteral("2 queued value(s) were not typed"))) << log.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// While typing lags behind, the status line shows the backlog instead of the record count, and the count comes
+// back once the queue has caught up. The limit is set to nothing, so that any wait counts as lagging.
+TEST_F(CloseWhileTyping, TheStatusLineShowsTheBacklogWhileItLasts) {
+    worker::Keybot::setBacklogLimit(std::chrono::milliseconds(0));
+    VudareDiVezFrame2& w = startWithTwoWaiting();
+    EXPECT_TRUE(w.statusLabel()->text().startsWith(QStringLiteral("Typing falls behind: 2")))
+        << w.statusLabel()->text().toStdString();
+    m_gate->openNow();
+    const QString counted = test::tavloText("line.count") + QStringLiteral("3");
+    EXPECT_TRUE(processEventsUntil([&] { return w.statusLabel()->text() == counted; }))
+        << w.statusLabel()->text().toStdString();
+    w.eventLog()->flushPending();
+    const QString log = w.eventLog()->document()->toPlainText();
+    // With no limit at all even the first value lagged for a moment; every lag is ended by one caught-up line.
+    const qsizetype behind = log.count(QStringLiteral("Typing falls behind"));
+    EXPECT_GE(behind, 1) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("Typing has caught up")), behind) << log.toStdString();
+    EXPECT_LT(log.lastIndexOf(QStringLiteral("Typing falls behind")),
+              log.lastIndexOf(QStringLiteral("Typing has caught up")));
 }
 
 } // namespace
