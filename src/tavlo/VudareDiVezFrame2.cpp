@@ -13,6 +13,7 @@
 #include "tavlo/LinkRunner.h"
 #include "tavlo/TraySupport.h"
 #include "tavlo/WindowDialogs.h"
+#include "tavlo/headless/OutputKeyboards.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/util/FriendlyPortUtil.h"
@@ -104,6 +105,22 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
                 throw platform::KeyboardError(util::PermissionHints::withKeyboardHint(failure.what()));
             }
         };
+    // Each value typed is reported to the window (on its thread), which counts down a queue typed at closing.
+    keyboards = [keyboards, window = QPointer<VudareDiVezFrame2>(this)](
+                    const QString& type) -> std::unique_ptr<platform::KeyboardDevice> {
+        std::unique_ptr<platform::KeyboardDevice> device = keyboards(type);
+        if (!device)
+            return device;
+        return std::make_unique<headless::CountingKeyboard>(std::move(device), [window] {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [window] {
+                    if (window)
+                        window->queuedValueTyped();
+                },
+                Qt::QueuedConnection);
+        });
+    };
     auto synths = options.synths;
     if (!synths)
         synths = [] { return platform::createMidiSynth(); };
@@ -197,8 +214,9 @@ void VudareDiVezFrame2::loadConfigAtStart() {
             showMessage(text("error.while.loading.settings"),
                         text("invalid.setting.replaced") + u'\n' + m_store->invalidSettings().join(u'\n'),
                         worker::MessageBoxSeam::Icon::Error);
-    } catch (const prefs::AccessDeniedException&) {
-        showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"),
+    } catch (const prefs::AccessDeniedException& failure) {
+        showMessage(text("error.while.loading.settings"),
+                    text("access.error.while.loading.settings") + u'\n' + failure.message(),
                     worker::MessageBoxSeam::Icon::Error);
     } catch (const prefs::BackingStoreException&) {
         showMessage(text("error.while.loading.settings"), text("access.error.while.loading.settings"),
@@ -288,8 +306,47 @@ void VudareDiVezFrame2::setText(const QString& message) {
 }
 
 void VudareDiVezFrame2::closeEvent(QCloseEvent* event) {
+    if (typeQueueBeforeClosing()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     thisWindowClosed();
+}
+
+bool VudareDiVezFrame2::typeQueueBeforeClosing() {
+    if (m_closing || m_stoppedTyping || !m_acquisition->keybot())
+        return false;
+    if (m_typingBeforeClose) {
+        // Closed again: the keyboard output ends after the value under way; the rest is counted at exit.
+        m_stoppedTyping = true;
+        return false;
+    }
+    if (worker::Keybot::queuedCount() == 0)
+        return false;
+    m_typingBeforeClose = true;
+    if (auto worker = m_acquisition->worker())
+        worker->cancel(true);
+    queuedValueTyped();
+    return true;
+}
+
+void VudareDiVezFrame2::queuedValueTyped() {
+    if (m_closing)
+        return;
+    if (!m_typingBeforeClose) {
+        if (m_connectedGUI)
+            m_acquisition->refreshStatus();
+        return;
+    }
+    const qsizetype waiting = worker::Keybot::queuedCount();
+    if (waiting > 0) {
+        setText(
+            QStringLiteral("Typing %1 queued values; close the window again to stop.").arg(QString::number(waiting)));
+        return;
+    }
+    m_typingBeforeClose = false;
+    close();
 }
 
 void VudareDiVezFrame2::thisWindowClosed() {
@@ -299,8 +356,8 @@ void VudareDiVezFrame2::thisWindowClosed() {
     updateConfigFromTabs();
     try {
         saveConfig();
-    } catch (const prefs::AccessDeniedException&) {
-        error(text("access.error.while.saving.settings"));
+    } catch (const prefs::AccessDeniedException& failure) {
+        error(text("access.error.while.saving.settings") + u'\n' + failure.message());
     }
     exitProgram(0);
 }
@@ -310,16 +367,7 @@ void VudareDiVezFrame2::thisWindowClosed() {
 void VudareDiVezFrame2::shutdownAcquisition() {
     if (!m_acquisition)
         return;
-    const std::shared_ptr<worker::WeightWorker> running = m_acquisition->worker();
-    m_acquisition->stop();
-    if (!running)
-        return;
-    running->waitForBody();
-    // The completion is queued by the worker's thread right after its body; it has run once the queued call
-    // has dropped its reference. Bounded, so that a stuck event loop cannot keep the program from ending.
-    QDeadlineTimer deadline(5000);
-    while (running.use_count() > 1 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    m_acquisition->stopAndWait();
 }
 
 void VudareDiVezFrame2::exitProgram(int status) {
@@ -327,6 +375,12 @@ void VudareDiVezFrame2::exitProgram(int status) {
     // Every thread the window started ends before the process does.
     shutdownAcquisition();
     worker::Keybot::waitForAllThreads(10000);
+    if (m_stoppedTyping) {
+        const QString left = QStringLiteral("Stopped after the value under way; %1 queued value(s) were not typed.")
+                                 .arg(QString::number(worker::Keybot::queuedCount()));
+        logImportantEvent(left);
+        QTextStream(stderr) << left << '\n';
+    }
     if (m_stopUpdateCheck)
         m_stopUpdateCheck();
     LinkRunner::waitForAll();

@@ -112,6 +112,9 @@ public:
     void adjustIgnoreButtonActionPerformed();
     void tabbedPaneStateChanged(int index);
     void thisWindowClosed();
+    // Closing while values wait for the keyboard output: the first close stops reading and types them (the
+    // status line counts down), the second stops after the value under way. True while the window stays open.
+    bool typeQueueBeforeClosing();
     void importSettingsButtonActionPerformed();
     void exportSettingsButtonActionPerformed();
     void instrumentBoxItemStateChanged(int index);
@@ -268,6 +271,9 @@ private:
     bool m_boxOpen = false;
     bool m_mathRoundingErrorWarningDisplayed = false;
     bool m_exitRequested = false;
+    bool m_typingBeforeClose = false; // closed once, the queued values are being typed
+    bool m_stoppedTyping = false;     // closed twice
+    void queuedValueTyped();
 
     std::unique_ptr<WindowDialogs> m_ownDialogs;
     WindowDialogs* m_dialogs = nullptr;

@@ -1,6 +1,7 @@
 // Start and Stop, the connected state, the event log lines and the text-table check of the main window.
 #include "tavlo/VudareDiVezFrame2.h"
 
+#include "base/LogText.h"
 #include "base/ResourceBundle.h"
 #include "config/Instrument.h"
 #include "tavlo/EventLog.h"
@@ -79,13 +80,16 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
         QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
 }
 
+// Event-log lines may quote a device or a file; their control codes are shown, never passed on.
 void VudareDiVezFrame2::logEvent(const QString& message) {
-    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + message + QStringLiteral("\n"),
+    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + base::visibleLine(message) +
+                       QStringLiteral("\n"),
                    QStringLiteral("regular"));
 }
 
 void VudareDiVezFrame2::logImportantEvent(const QString& message) {
-    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + message + QStringLiteral("\n"),
+    eventLogAppend(worker::logTimeStamp(QDateTime::currentDateTime()) + base::visibleLine(message) +
+                       QStringLiteral("\n"),
                    QStringLiteral("important"));
 }
 
@@ -157,6 +161,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "tray.unavailable",
                                              "switch.to.target.application",
                                              "line.count",
+                                             "typing.backlog.status",
                                              "keyboard.output.started.type",
                                              "minimized.to.system.tray",
                                              "error.opening.port",
@@ -206,6 +211,8 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
     static const char* const workerKeys[] = {"port.opened",
                                              "cannot_type",
                                              "keyboard.values.still.queued",
+                                             "keyboard.backlog",
+                                             "keyboard.backlog.caught.up",
                                              "null.port.error",
                                              "parity.error",
                                              "framing.error",
@@ -214,7 +221,9 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "interrupted",
                                              "execution.exception",
                                              "record.overflow",
+                                             "record.overflow.end",
                                              "port.lost",
+                                             "port.reopen.failed",
                                              "port.reopened",
                                              "warning",
                                              "and.error.unusual",

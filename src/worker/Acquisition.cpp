@@ -14,6 +14,9 @@
 #include "worker/WeightWorker.h"
 #include "worker/WeightWorkerFactory.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
 namespace tavlo::worker {
 
 using H = config::ConfigHelper;
@@ -72,6 +75,11 @@ bool Acquisition::start(const config::Config& config) {
         m_view.showMessage(text("error"), text("error.initializing.keyboard.output") + failureMessage(failure),
                            Icon::Error);
     }
+    if (!m_keybot && m_keyboardRequired) {
+        // Without a keyboard output such a run would have no output at all: the port is not even opened.
+        shutDownOutputs();
+        return false;
+    }
     if (m_keybot && m_keybot->isCapsLockOn())
         m_view.showMessage(text("warning"), text("please.turn.off.caps.lock"), Icon::Warning);
 
@@ -112,16 +120,14 @@ bool Acquisition::start(const config::Config& config) {
         return false;
     }
 
-    if (m_keybot) {
-        if (const qsizetype queued = Keybot::queuedCount(); queued > 0)
-            m_view.logEvent(base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"))
-                                .format(QStringLiteral("keyboard.values.still.queued"), {QString::number(queued)}));
+    // The keyboard output reports the values a previous run left queued itself.
+    if (m_keybot)
         m_keybot->start();
-    }
     m_view.logEvent(text("VudareDiVezFrame2.deviceLabel.text") + u' ' + instrument->toString());
     if (!config.getCustomRegEx().isEmpty())
         m_view.logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
-    m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
+    if (m_keybot)
+        m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
     if (m_keybot && !layoutNote.isEmpty())
         m_view.logEvent(layoutNote);
     if (m_dataLog) {
@@ -157,17 +163,30 @@ void Acquisition::shutDownOutputs() {
     }
 }
 
+void Acquisition::stopAndWait(int completionMs) {
+    const std::shared_ptr<WeightWorker> running = m_worker;
+    stop();
+    if (!running)
+        return;
+    running->waitForBody();
+    // The completion is queued by the worker's thread right after its body; it has run once the queued call
+    // has dropped its reference. Bounded, so that a stuck event loop cannot keep the program from ending.
+    QDeadlineTimer deadline(completionMs);
+    while (running.use_count() > 1 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
 bool Acquisition::isRunning() const {
     return m_worker && !m_worker->isDone();
 }
 
 bool Acquisition::update(DataLine line) {
-    static const QString lineCount = text("line.count"); // per record: looked up once
     if (line.isUnstable()) {
         // Not typed, and neither the duplicate filter nor "every X values" sees it.
         m_view.appendLog({{logTimeStamp(line.getDateTime()) + line.getRawData() + QStringLiteral(" (unstable)\n"),
                            QStringLiteral("ignored")}});
-        m_view.setStatus(lineCount + QString::number(line.getCount()));
+        m_lineCount = line.getCount();
+        refreshStatus();
         logData(line, line.getProcessedData(), static_cast<int>(DataLog::Outcome::Unstable));
         return false;
     }
@@ -177,7 +196,7 @@ bool Acquisition::update(DataLine line) {
     if (m_soundBot && line.hasValue())
         m_soundBot->beep();
     m_view.appendLog(logLine(line));
-    m_view.setStatus(lineCount + QString::number(line.getCount()));
+    m_lineCount = line.getCount();
     if (m_dataLog) {
         using O = DataLog::Outcome;
         const O outcome = value.isEmpty()    ? O::NoValue
@@ -186,9 +205,13 @@ bool Acquisition::update(DataLine line) {
                                              : O::Error;
         logData(line, value, static_cast<int>(outcome));
     }
-    if (!m_keybot || !line.hasValue())
+    if (!m_keybot || !line.hasValue()) {
+        refreshStatus();
         return false;
-    Keybot::add(line.getProcessedData());
+    }
+    if (const QString notice = Keybot::add(line.getProcessedData()); !notice.isEmpty())
+        m_view.logImportantEvent(notice);
+    refreshStatus();
     return true;
 }
 
@@ -199,6 +222,17 @@ void Acquisition::logData(const DataLine& line, const QString& value, int outcom
     m_dataLog->append(
         DataLog::Entry{line.getInstant(), line.rawText(), value, kind,
                        kind == DataLog::Outcome::Error ? QStringLiteral("no keyboard output") : QString()});
+}
+
+void Acquisition::refreshStatus() {
+    // While typing lags behind, the backlog matters more to the user than the record count.
+    if (m_keybot && Keybot::isBehind()) {
+        m_view.setStatus(
+            texts().format(QStringLiteral("typing.backlog.status"), {QString::number(Keybot::queuedCount())}));
+        return;
+    }
+    static const QString lineCount = text("line.count"); // per record: looked up once
+    m_view.setStatus(lineCount + QString::number(m_lineCount));
 }
 
 bool Acquisition::sendRequest() {

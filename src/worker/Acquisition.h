@@ -39,19 +39,29 @@ public:
     Acquisition(const Acquisition&) = delete;
     Acquisition& operator=(const Acquisition&) = delete;
 
-    // The Start sequence. False when the worker could not be created: the message was shown and nothing
-    // that this call created keeps running.
+    // The Start sequence. False when the worker could not be created, or the keyboard output could not be
+    // started while it is required: the message was shown and nothing that this call created keeps running.
     bool start(const config::Config& config);
     // Cancels the worker (it closes the port and reports the disconnected state when its body has ended),
     // ends the keyboard thread after the value it is typing, closes the sound and drops the duplicate filter.
     void stop();
+    // stop(), then waits until the worker's body has ended and its completion (port closed, idle state
+    // reported) has run on this thread, for at most completionMs of event processing. Before the program ends.
+    void stopAndWait(int completionMs = 5000);
     bool isRunning() const;
 
     void setPortFailureHint(PortFailureHint hint) { m_portFailureHint = std::move(hint); }
+    // When set, a run whose keyboard output cannot be started does not start at all (start() returns false
+    // after the message); otherwise it starts without typing, so that values are still seen.
+    void setKeyboardRequired(bool required) { m_keyboardRequired = required; }
 
     // The per-record steps, for the view's update(): duplicate filter, sound, the event-log line, the line
     // count and the hand-over to the keyboard output. True when a value went to the keyboard output.
     bool update(DataLine line);
+
+    // The status line: the record count, or the typing backlog while typing lags behind. Called per record, and
+    // by the view when a value was typed.
+    void refreshStatus();
 
     // Sends the instrument's request text through the running worker; false when there is none to send.
     bool sendRequest();
@@ -77,6 +87,8 @@ private:
     std::unique_ptr<SoundBot> m_soundBot;
     std::unique_ptr<Ignorer> m_ignorer;
     std::shared_ptr<DataLog> m_dataLog;
+    bool m_keyboardRequired = false;
+    int m_lineCount = 0;
 };
 
 // The time stamp of event-log lines, "HH:MM:SS ".

@@ -5,6 +5,8 @@
 #include "worker/WeightWorkerView.h"
 
 #include <QQueue>
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -25,10 +27,19 @@ struct Keybot::Run {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+struct Queued {
+    QString value;
+    Clock::time_point at; // when it was queued
+};
+
 struct Shared {
     std::mutex mutex;
     std::condition_variable changed;
-    QQueue<QString> queue;
+    QQueue<Queued> queue;
+    bool behind = false; // the oldest value waited longer than the limit, and the queue has not emptied since
+    std::chrono::milliseconds backlogLimit{5000};
     std::shared_ptr<Keybot::Run> last; // the most recently started thread
     int threads = 0;                   // keyboard threads that have not yet let go of their Keybot
 };
@@ -41,6 +52,24 @@ Shared& shared() {
 
 const base::ResourceBundle& bundle() {
     return base::ResourceBundle::getBundle(QStringLiteral("tavlo.worker.WorkerBundle"));
+}
+
+// Called with the lock held after a value was added or taken (how long it waited: `waited`): the line to log
+// when typing has just fallen behind or caught up, else nothing. No timer: a quiet queue needs no watching.
+QString backlogNotice(Shared& s, Clock::duration waited) {
+    if (s.queue.isEmpty()) {
+        if (!s.behind)
+            return {};
+        s.behind = false;
+        return bundle().getString(QStringLiteral("keyboard.backlog.caught.up"));
+    }
+    const Clock::duration oldest = std::max(waited, Clock::now() - s.queue.head().at);
+    if (s.behind || oldest <= s.backlogLimit)
+        return {};
+    s.behind = true;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(oldest).count();
+    return bundle().format(QStringLiteral("keyboard.backlog"),
+                           {QString::number(s.queue.size()), QString::number(seconds)});
 }
 
 QString characterText(char32_t c) {
@@ -62,15 +91,18 @@ Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int every
 
 Keybot::~Keybot() = default;
 
-void Keybot::add(const QString& value) {
+QString Keybot::add(const QString& value) {
     if (value.isEmpty())
-        return;
+        return {};
     Shared& s = shared();
+    QString notice;
     {
         std::lock_guard lock(s.mutex);
-        s.queue.enqueue(value);
+        s.queue.enqueue({value, Clock::now()});
+        notice = backlogNotice(s, Clock::duration::zero());
     }
     s.changed.notify_all();
+    return notice;
 }
 
 qsizetype Keybot::queuedCount() {
@@ -79,10 +111,32 @@ qsizetype Keybot::queuedCount() {
     return s.queue.size();
 }
 
+bool Keybot::isBehind() {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    return s.behind;
+}
+
+void Keybot::setBacklogLimit(std::chrono::milliseconds limit) {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    s.backlogLimit = limit;
+}
+
+qint64 Keybot::queuedTypingMs(int keyDelay) {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    qint64 keys = 0;
+    for (const Queued& queued : s.queue)
+        keys += queued.value.size() + 2; // the start key and the terminator
+    return keys * 2 * keyDelay;
+}
+
 void Keybot::clearQueue() {
     Shared& s = shared();
     std::lock_guard lock(s.mutex);
     s.queue.clear();
+    s.behind = false;
 }
 
 void Keybot::start() {
@@ -171,8 +225,12 @@ void Keybot::run() {
         s.changed.wait(lock, [&] { return m_run->interrupted || !s.queue.isEmpty(); });
         if (m_run->interrupted)
             break;
-        const QString value = s.queue.dequeue();
+        const Queued taken = s.queue.dequeue();
+        const QString& value = taken.value;
+        const QString notice = backlogNotice(s, Clock::now() - taken.at);
         lock.unlock();
+        if (!notice.isEmpty())
+            report(notice);
         typeStart();
         typeString(value);
         typeEnd();

@@ -5,6 +5,7 @@
 #include "platform/KeyboardDevice.h"
 
 #include <QString>
+#include <chrono>
 #include <memory>
 
 namespace tavlo::worker {
@@ -25,9 +26,17 @@ public:
     Keybot(const Keybot&) = delete;
     Keybot& operator=(const Keybot&) = delete;
 
-    // Queues a value for typing; empty values are dropped. Never blocks.
-    static void add(const QString& value);
+    // Queues a value for typing; empty values are dropped. Never blocks. Returns the line to log (important) when
+    // typing has just fallen behind: the oldest queued value has waited longer than the backlog limit (the
+    // keyboard thread itself logs that when it takes a value, and when the queue has caught up).
+    static QString add(const QString& value);
     static qsizetype queuedCount();
+    // True from the moment typing fell behind until the queue is empty again.
+    static bool isBehind();
+    // How long the oldest value may wait before typing counts as behind: 5 s; tests shorten it.
+    static void setBacklogLimit(std::chrono::milliseconds limit);
+    // About how long typing the queued values takes at that key delay (a press and a release per key).
+    static qint64 queuedTypingMs(int keyDelay);
     // Drops every queued value (tests start from an empty queue).
     static void clearQueue();
 

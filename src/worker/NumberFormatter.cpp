@@ -18,11 +18,19 @@ NumberFormatter::NumberFormatter(const config::Config& config, std::optional<int
 
 namespace {
 
-// Index of the first minus sign that is the value's sign. A minus sign directly after "e" or "E" belongs to
-// an exponent ("1E-3"), so it does not count.
+// A minus sign at i belongs to an exponent ("1E-3", "2.e-1"): an "e" or "E" right before it that follows a
+// digit or a point. After any other "e" ("E-5.0", a unit "ke-5.0") it is the value's sign.
+bool isExponentSign(const QString& text, qsizetype i) {
+    if (i < 2 || (text[i - 1] != u'e' && text[i - 1] != u'E'))
+        return false;
+    const QChar before = text[i - 2];
+    return (before >= u'0' && before <= u'9') || before == u'.';
+}
+
+// Index of the first minus sign that is the value's sign.
 qsizetype valueMinus(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i)
-        if (text[i] == u'-' && (i == 0 || (text[i - 1] != u'e' && text[i - 1] != u'E')))
+        if (text[i] == u'-' && !isExponentSign(text, i))
             return i;
     return -1;
 }

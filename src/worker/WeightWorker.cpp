@@ -5,7 +5,6 @@
 #include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
 #include "config/Instrument.h"
-#include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
@@ -181,19 +180,20 @@ int WeightWorker::doInBackground() {
                 break;
             continue;
         }
+        writeRequests();
         int byte;
         try {
-            writeRequests();
             byte = m_source->getByte();
-            if (byte >= 0)
-                receive(byte, processor);
-            else if (m_source->canWait())
+            if (byte < 0 && m_source->canWait())
                 m_source->waitForBytes(kReceiveTimeoutMs);
         } catch (const serial::SerialIoError& failure) {
+            // Only a failing read means a lost device; the port is reopened once it is back.
             if (!reopenAfterFailure(failure))
                 break;
             continue;
         }
+        if (byte >= 0)
+            receive(byte, processor);
         if (byte < 0 && !m_source->canWait() && !sleep(idleSleep(m_generator)))
             break;
     }
@@ -201,23 +201,22 @@ int WeightWorker::doInBackground() {
 }
 
 void WeightWorker::receive(int byte, RecordProcessor& processor) {
-    if (m_rawData.size() >= kMaxRecordBytes) {
-        // A wrong terminator setting would otherwise let the buffer grow without end.
-        m_view.logImportantEvent(resourceBundle().format(
-            QStringLiteral("record.overflow"),
-            {QString::number(m_rawData.size()), DataLine::transformControlChars(m_rawData.left(kOverflowShown))}));
-        clearRecord();
-    }
+    if (m_rawData.size() >= kMaxRecordBytes)
+        dropOverlongPart();
     m_rawData.append(QChar(static_cast<char16_t>(byte)));
-    if (m_source->sigParityErr()) {
-        m_view.logImportantEvent(parityErrorText());
-        m_parityError = true;
-    }
-    if (m_source->sigFrameErr()) {
-        m_view.logImportantEvent(framingErrorText());
-        m_framingError = true;
+    try {
+        checkLineErrors();
+    } catch (const serial::SerialIoError& failure) {
+        // A failing error-flag query spoils this record only: reported like any failure of a record.
+        m_view.logImportantEvent(failureText(failure));
+        clearRecord();
+        return;
     }
     if (byte == m_config.getInputTerminator()) {
+        if (m_droppedBytes > 0) {
+            endOverlongRecord();
+            return;
+        }
         try {
             processRecord(processor);
         } catch (const std::exception& failure) {
@@ -228,6 +227,37 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
             m_view.recordFailed(m_count);
         }
         clearRecord();
+    }
+}
+
+void WeightWorker::dropOverlongPart() {
+    // A wrong terminator setting would otherwise let the buffer grow without end.
+    m_view.logImportantEvent(resourceBundle().format(
+        QStringLiteral("record.overflow"),
+        {QString::number(m_rawData.size()), DataLine::transformControlChars(m_rawData.left(kOverflowShown))}));
+    const qint64 dropped = m_droppedBytes + m_rawData.size();
+    clearRecord();
+    m_droppedBytes = dropped;
+}
+
+void WeightWorker::endOverlongRecord() {
+    // The rest of the record goes too, so that its tail is never taken for a value; it counts as a failed record.
+    const qint64 dropped = m_droppedBytes + m_rawData.size();
+    clearRecord();
+    ++m_count;
+    m_view.logImportantEvent(
+        resourceBundle().format(QStringLiteral("record.overflow.end"), {QString::number(dropped)}));
+    m_view.recordFailed(m_count);
+}
+
+void WeightWorker::checkLineErrors() {
+    if (m_source->sigParityErr()) {
+        m_view.logImportantEvent(parityErrorText());
+        m_parityError = true;
+    }
+    if (m_source->sigFrameErr()) {
+        m_view.logImportantEvent(framingErrorText());
+        m_framingError = true;
     }
 }
 
@@ -261,13 +291,21 @@ void WeightWorker::writeRequests() {
     }
     try {
         m_source->putData(pending);
-    } catch (const serial::SerialArgumentError& failure) {
+    } catch (const std::exception& failure) {
+        // A request that could not be written (a short write) is reported; reading goes on.
         m_view.logImportantEvent(failureText(failure));
     }
 }
 
+void WeightWorker::reportUnsentData() {
+    if (!m_rawData.isEmpty())
+        m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("unsent.data")) + QStringLiteral(" ") +
+                                 DataLine::transformControlChars(m_rawData));
+}
+
 void WeightWorker::clearRecord() {
     m_rawData.clear();
+    m_droppedBytes = 0;
     m_parityError = m_framingError = false;
 }
 
@@ -280,7 +318,9 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
     } catch (...) {
         // The device is gone; its handle is released all the same.
     }
+    reportUnsentData();
     clearRecord();
+    QString lastReason;
     for (;;) {
         if (isCancelled())
             return false;
@@ -288,8 +328,12 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
             m_source = reopenSource();
             m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
             return true;
-        } catch (const base::TavloException&) {
-            // Not back yet; the next attempt follows.
+        } catch (const base::TavloException& attempt) {
+            // Not back yet; the next attempt follows. Why is told once each time it changes.
+            const QString reason = className(attempt) + QStringLiteral(": ") + messageOf(attempt);
+            if (reason != lastReason)
+                m_view.logEvent(resourceBundle().format(QStringLiteral("port.reopen.failed"), {name, reason}));
+            lastReason = reason;
         }
         if (!sleep(kReopenIntervalMs))
             return false;
@@ -325,9 +369,7 @@ void WeightWorker::done() {
         m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("execution.exception")) +
                                  messageOf(failure));
     }
-    if (!m_rawData.isEmpty())
-        m_view.logImportantEvent(resourceBundle().getString(QStringLiteral("unsent.data")) + QStringLiteral(" ") +
-                                 DataLine::transformControlChars(m_rawData));
+    reportUnsentData();
     try {
         m_source->close();
     } catch (const std::exception& failure) {

@@ -37,7 +37,8 @@ class WakePipe;
 // framed. Create it with std::make_shared, start it with execute(), stop it with cancel(true).
 class WeightWorker : public BackgroundTask<int, DataLine> {
 public:
-    // A record buffer holds at most this many bytes; a record that would grow past it is dropped.
+    // A record buffer holds at most this many bytes; a record that would grow past it is dropped up to and
+    // including its terminator.
     static constexpr qsizetype kMaxRecordBytes = 65536;
     // Records handed to the GUI thread and not yet processed there; beyond this the worker leaves further bytes
     // in the port's buffer for a moment, so that a flood the window cannot keep up with does not grow memory
@@ -95,6 +96,14 @@ private:
     void receive(int byte, RecordProcessor& processor);
     void processRecord(RecordProcessor& processor);
     void clearRecord();
+    // The record buffer is full: reports and drops its bytes, and the rest of the record up to its terminator.
+    void dropOverlongPart();
+    // The terminator of a record that was dropped: reports the total number of bytes dropped.
+    void endOverlongRecord();
+    // Logs the line-error flags of the byte just received; throws when the port cannot tell.
+    void checkLineErrors();
+    // Reports the bytes of a record that never got its terminator (at the end, or when the port was lost).
+    void reportUnsentData();
     // After a failing read: reports the loss once and reopens the port about once a second. False when the
     // task was cancelled meanwhile.
     bool reopenAfterFailure(const serial::SerialIoError& failure);
@@ -111,6 +120,7 @@ private:
     std::optional<QRegularExpression> m_unstableRule;
     std::shared_ptr<DataLog> m_dataLog;
     QString m_rawData;
+    qint64 m_droppedBytes = 0; // of the record being received, when it grew past the bound
     int m_count = 0;
     bool m_parityError = false;
     bool m_framingError = false;

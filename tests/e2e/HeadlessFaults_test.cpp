@@ -57,7 +57,7 @@ TEST(HeadlessFaults, AVanishedPortIsReopenedWhenItComesBack) {
     QProcess* second = startSim(&owner, {"--values", "2", "--count", "1", "--link", link, "--wait-usr1"}, secondOut);
     ASSERT_TRUE(tavlo::test::readUntil(tavlo, err, "reopened", true, 10000)) << err.toStdString();
     ::kill(static_cast<pid_t>(second->processId()), SIGUSR1);
-    ASSERT_TRUE(tavlo.waitForFinished(20000));
+    ASSERT_TRUE(tavlo.waitForFinished(20000)) << (err + tavlo.readAllStandardError()).toStdString();
     EXPECT_EQ(tavlo.exitCode(), 0);
     EXPECT_EQ(tavlo.readAllStandardOutput().toStdString(), "1\n2\n");
     const QByteArray rest = tavlo.readAllStandardError();

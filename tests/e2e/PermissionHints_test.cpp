@@ -82,8 +82,8 @@ TEST_F(PermissionHintsRun, APortOfTheDialoutGroupNamesTheGroupAndTheCommand) {
     ASSERT_EQ(::chmod(m_name, 0660), 0);
     const Outcome run = runAsNobody({}, m_name);
     EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
-    // The serial layer's own text is unchanged; the hint follows it.
-    EXPECT_TRUE(run.err.contains(QString(m_name) + ": SerOpenPort failed: Permission denied\n"
+    // The serial layer's own text is unchanged; the hint follows it on the same log line.
+    EXPECT_TRUE(run.err.contains(QString(m_name) + ": SerOpenPort failed: Permission denied "
                                                    "Members of the group 'dialout' may use this port: sudo usermod "
                                                    "-aG dialout $USER, then log in again.\n"))
         << run.err.toStdString();
@@ -94,7 +94,7 @@ TEST_F(PermissionHintsRun, APortOnlyRootMayUseGivesNoGroupToJoin) {
     ASSERT_EQ(::chmod(m_name, 0600), 0);
     const Outcome run = runAsNobody({}, m_name);
     EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(": SerOpenPort failed: Permission denied\nOnly root may use " + QString(m_name) +
+    EXPECT_TRUE(run.err.contains(": SerOpenPort failed: Permission denied Only root may use " + QString(m_name) +
                                  " (owner 'root', group 'root', mode 0600)"))
         << run.err.toStdString();
     EXPECT_FALSE(run.err.contains("usermod")) << run.err.toStdString();
@@ -114,7 +114,7 @@ TEST_F(PermissionHintsRun, TypingThroughAMissingUinputSaysHowToLoadIt) {
     ASSERT_EQ(::chmod(m_name, 0666), 0);
     const Outcome run = runAsNobody({"TAVLO_KEYBOARD_BACKEND=uinput"}, m_name, "keyboard");
     EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("Cannot open /dev/uinput for the virtual keyboard: No such file or directory\n"
+    EXPECT_TRUE(run.err.contains("Cannot open /dev/uinput for the virtual keyboard: No such file or directory "
                                  "Typing on Wayland needs /dev/uinput, which does not exist: load its module with "
                                  "sudo modprobe uinput, and at every start with: echo uinput | sudo tee "
                                  "/etc/modules-load.d/uinput.conf"))

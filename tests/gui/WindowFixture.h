@@ -93,7 +93,7 @@ protected:
         options.store = m_store.get();
         options.updateDraw = [] { return 1; }; // no update check
         options.keyboards = [this](const QString&) {
-            auto device = std::make_unique<platform::RecordingKeyboard>(false);
+            auto device = makeKeyboard ? makeKeyboard() : std::make_unique<platform::RecordingKeyboard>(false);
             keyboard = device.get();
             return device;
         };
@@ -104,6 +104,8 @@ protected:
 
     ScriptedDialogs dialogs;
     platform::RecordingKeyboard* keyboard = nullptr;
+    // The keyboard of the next Start, when a test needs its own kind.
+    std::function<std::unique_ptr<platform::RecordingKeyboard>()> makeKeyboard;
     std::unique_ptr<MemoryPreferences> m_root;
     std::unique_ptr<prefs::ConfigStore> m_store;
     std::unique_ptr<VudareDiVezFrame2> m_window;

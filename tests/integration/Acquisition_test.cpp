@@ -185,6 +185,32 @@ TEST_F(AcquisitionSim, CapsLockWarnsAndKeyboardFailureStillStarts) {
         m_view.messages[0].startsWith(tavloText("error") + "|" + tavloText("error.initializing.keyboard.output")));
     EXPECT_TRUE(m_view.messages[0].endsWith("no display"));
     EXPECT_EQ(m_acquisition.keybot(), nullptr);
+    // The run goes on without typing, and the log does not claim otherwise.
+    EXPECT_TRUE(m_acquisition.isRunning());
+    const QString started = tavloText("keyboard.output.started.type");
+    EXPECT_EQ(m_view.events().filter(started).size(), 1) << "only the first run's output started";
+}
+
+TEST_F(AcquisitionSim, AKeyboardThatIsRequiredButFailsStartsNothing) {
+    m_keyboardFails = true;
+    m_acquisition.setKeyboardRequired(true);
+    EXPECT_FALSE(m_acquisition.start(settings()));
+    ASSERT_EQ(m_view.messages.size(), 1);
+    EXPECT_TRUE(m_view.messages[0].contains(tavloText("error.initializing.keyboard.output")));
+    EXPECT_FALSE(m_acquisition.isRunning());
+    EXPECT_EQ(tspSimIsOpen(kPort), 0) << "the port is never opened";
+    EXPECT_TRUE(m_view.connected.isEmpty());
+    EXPECT_TRUE(m_view.events().filter(tavloText("keyboard.output.started.type")).isEmpty());
+}
+
+TEST_F(AcquisitionSim, ValuesLeftFromThePreviousRunAreAnnouncedOnce) {
+    tavlo::worker::Keybot::add("1");
+    tavlo::worker::Keybot::add("2");
+    ASSERT_TRUE(m_acquisition.start(settings()));
+    ASSERT_TRUE(waitForEnters(2));
+    const QString queued = tavlo::base::ResourceBundle::getBundle("tavlo.worker.WorkerBundle")
+                               .format("keyboard.values.still.queued", {"2"});
+    EXPECT_EQ(m_view.events().filter(queued).size(), 1) << m_view.events().join('\n').toStdString();
 }
 
 TEST_F(AcquisitionSim, APortThatCannotBeOpenedStartsNothing) {

@@ -17,6 +17,9 @@
 #include <pty.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -48,6 +51,7 @@ public:
     PtyPair& operator=(const PtyPair&) = delete;
 
     const std::string& name() const { return m_name; }
+    int slaveFd() const { return m_slave; }
     QString qname() const { return QString::fromStdString(m_name); }
     void closeMaster() {
         if (m_master >= 0)
@@ -239,6 +243,61 @@ TEST_F(SerialPtyTest, PortIsOpenedExclusively) {
     ::close(holder);
     port = std::make_unique<SerialPortLocal>(SerialConfig(m_pty.qname()));
     EXPECT_TRUE(port->isOpen());
+}
+
+// Another process that set the terminal's exclusive flag (without flock) keeps the port, even from root, and
+// keeps its flag after our attempt and after our own open and close of a free port.
+TEST_F(SerialPtyTest, AnExclusiveHolderKeepsThePortAndItsFlagFromRoot) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: only root can open a terminal whose exclusive flag another process set";
+    int toHolder[2], fromHolder[2];
+    ASSERT_EQ(::pipe(toHolder), 0);
+    ASSERT_EQ(::pipe(fromHolder), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        ::close(toHolder[1]);
+        ::close(fromHolder[0]);
+        const int fd = ::open(m_pty.name().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        char ok = fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(fromHolder[1], &ok, 1);
+        char go;
+        n = ::read(toHolder[0], &go, 1); // until the test has tried
+        int exclusive = 0;
+        const bool still = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive;
+        ::_exit(still ? 0 : 3);
+    }
+    ::close(toHolder[0]);
+    ::close(fromHolder[1]);
+    char ready = 0;
+    ASSERT_EQ(::read(fromHolder[0], &ready, 1), 1);
+    ASSERT_EQ(ready, 'y');
+
+    std::unique_ptr<SerialPortLocal> port;
+    EXPECT_EQ(ioFailure([&] { port = std::make_unique<SerialPortLocal>(SerialConfig(m_pty.qname())); }),
+              m_pty.qname() + ": SerOpenPort failed: Device busy");
+    EXPECT_EQ(port, nullptr);
+    port.reset(); // closed before the holder looks
+    // Nothing of the holder's terminal was touched: the flag is still set.
+    const char go = 'g';
+    ASSERT_EQ(::write(toHolder[1], &go, 1), 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the holder lost its exclusive flag";
+    ::close(toHolder[1]);
+    ::close(fromHolder[0]);
+}
+
+// The flag our open sets goes at our close; a flag set before by the owner of a terminal we were given stays.
+TEST_F(SerialPtyTest, CloseClearsOnlyTheExclusiveFlagItSet) {
+    int exclusive = -1;
+    {
+        SerialPortLocal port(SerialConfig(m_pty.qname()));
+        ASSERT_EQ(::ioctl(m_pty.slaveFd(), TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
+    }
+    ASSERT_EQ(::ioctl(m_pty.slaveFd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
 }
 
 TEST_F(SerialPtyTest, FarEndClosingFailsAPendingRead) {

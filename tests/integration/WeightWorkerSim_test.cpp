@@ -43,6 +43,13 @@ QString lostPrefix() {
     return line.left(line.indexOf(QChar(1)));
 }
 
+// The beginning of the line that gives why a reopen attempt failed.
+QString reopenFailedPrefix() {
+    const QString line = WeightWorker::resourceBundle().format(QStringLiteral("port.reopen.failed"),
+                                                               {QString::fromLatin1(kPort), QStringLiteral("\x01")});
+    return line.left(line.indexOf(QChar(1)));
+}
+
 Config settings(const H::Instrument& instrument = H::Instrument::GENERIC, int terminator = 10) {
     Config c = instrument.getDefaultConfig();
     c.setInstrument(&instrument);
@@ -191,22 +198,39 @@ TEST_F(WeightWorkerSim, AFailingRecordIsLoggedKeepsItsNumberAndReadingGoesOn) {
     EXPECT_TRUE(errors[0].important);
 }
 
-TEST_F(WeightWorkerSim, ARecordPastTheBoundIsDroppedAndFramingGoesOn) {
+TEST_F(WeightWorkerSim, ARecordPastTheBoundIsDroppedUpToItsTerminatorAndFramingGoesOn) {
     auto worker = start(settings());
     feed(kPort, QByteArray(WeightWorker::kMaxRecordBytes, 'a') + "\x01"
-                                                                 "7\n");
+                                                                 "7\n8\n");
     ASSERT_TRUE(waitForLines(1));
     stop(worker);
     const QString overflow = WeightWorker::resourceBundle().format(QStringLiteral("record.overflow"),
                                                                    {QStringLiteral("65536"), QString(64, u'a')});
     EXPECT_EQ(view.linesStartingWith(overflow.left(20)).size(), 1);
     EXPECT_TRUE(view.texts().contains(overflow));
+    // The tail of the overlong record, its terminator included, is never taken for a value of its own.
+    const QString ended =
+        WeightWorker::resourceBundle().format(QStringLiteral("record.overflow.end"), {QStringLiteral("65539")});
+    EXPECT_EQ(view.linesStartingWith(ended).size(), 1) << view.texts().join(u'|').right(400).toStdString();
     ASSERT_EQ(view.lines.size(), 1);
-    // The byte that passed the bound begins the next record.
-    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("\x01"
-                                                      "7\n"));
-    EXPECT_EQ(view.lines[0].getProcessedData(), QStringLiteral("7"));
-    EXPECT_EQ(view.lines[0].getCount(), 1);
+    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("8\n"));
+    EXPECT_EQ(view.lines[0].getCount(), 2) << "the dropped record was framed and counts";
+}
+
+TEST_F(WeightWorkerSim, WithoutATerminatorEveryBoundsWorthIsReportedOnce) {
+    auto worker = start(settings());
+    feed(kPort, QByteArray(3 * WeightWorker::kMaxRecordBytes + 10, 'b'));
+    const QString overflow = WeightWorker::resourceBundle().format(QStringLiteral("record.overflow"),
+                                                                   {QStringLiteral("65536"), QString(64, u'b')});
+    ASSERT_TRUE(waitForLog(overflow, 3));
+    feed(kPort, "\n5\n");
+    ASSERT_TRUE(waitForLines(1));
+    stop(worker);
+    EXPECT_EQ(view.linesStartingWith(overflow).size(), 3);
+    const QString ended = WeightWorker::resourceBundle().format(
+        QStringLiteral("record.overflow.end"), {QString::number(3 * WeightWorker::kMaxRecordBytes + 11)});
+    EXPECT_EQ(view.linesStartingWith(ended).size(), 1);
+    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("5\n"));
 }
 
 TEST_F(WeightWorkerSim, AnUnpluggedPortIsReportedOnceAndReopenedWhenItIsBack) {
@@ -216,9 +240,16 @@ TEST_F(WeightWorkerSim, AnUnpluggedPortIsReportedOnceAndReopenedWhenItIsBack) {
     ASSERT_TRUE(waitForLines(1));
     tspSimUnplug(kPort);
     ASSERT_TRUE(waitForLog(lostPrefix()));
-    // Let a few reopen attempts fail: none of them may log.
+    // Several attempts fail for the same reason: it is logged once.
     ASSERT_TRUE(processEventsUntil([] { return QString::fromLatin1(tspSimLog()).count("SerOpenPort") >= 3; }));
+    EXPECT_EQ(view.linesStartingWith(reopenFailedPrefix()).size(), 1);
+    // The device is back but another program holds it: a new reason, logged once more.
     tspSimAddPort(kPort, "Sim", "Virtual port");
+    tspSimSetOpenResult(kPort, TSP_ERR_IN_USE);
+    ASSERT_TRUE(waitForLog(reopenFailedPrefix(), 2));
+    ASSERT_TRUE(processEventsUntil([] { return QString::fromLatin1(tspSimLog()).count("SerOpenPort") >= 6; }));
+    EXPECT_EQ(view.linesStartingWith(reopenFailedPrefix()).size(), 2);
+    tspSimSetOpenResult(kPort, TSP_OK);
     ASSERT_TRUE(waitForLog(
         WeightWorker::resourceBundle().format(QStringLiteral("port.reopened"), {QString::fromLatin1(kPort)})));
     EXPECT_EQ(tspSimOutputLines(kPort), TSP_LINE_DTR);
@@ -233,9 +264,49 @@ TEST_F(WeightWorkerSim, AnUnpluggedPortIsReportedOnceAndReopenedWhenItIsBack) {
     EXPECT_TRUE(lost[0].important);
     EXPECT_TRUE(lost[0].text.contains(QLatin1String("getByte failed"))) << lost[0].text;
     EXPECT_TRUE(view.linesStartingWith(QStringLiteral("Error [WW]")).isEmpty());
-    EXPECT_TRUE(view.linesStartingWith(text("unsent.data")).isEmpty()) << "the lost bytes are not reported later";
+    // The half record of the moment of the loss is reported once, as at Stop, and never typed.
+    const auto unsent = view.linesStartingWith(text("unsent.data"));
+    ASSERT_EQ(unsent.size(), 1);
+    EXPECT_EQ(unsent[0].text, text("unsent.data") + QStringLiteral(" 2"));
+    const auto reasons = view.linesStartingWith(reopenFailedPrefix());
+    ASSERT_EQ(reasons.size(), 2);
+    EXPECT_NE(reasons[0].text, reasons[1].text);
+    EXPECT_TRUE(reasons[1].text.contains(QLatin1String("in use"))) << reasons[1].text;
     EXPECT_EQ(tspSimIsOpen(kPort), 0);
 }
+
+// Port failures other than a lost device are reported per record and reading goes on without a reopen.
+struct OtherFailure {
+    const char* entryPoint;
+    int32_t result;
+    bool request; // the failure comes from writing a request text
+};
+
+class OtherPortFailure : public WeightWorkerSim, public ::testing::WithParamInterface<OtherFailure> {};
+
+TEST_P(OtherPortFailure, IsAnErrorLineAndReadingGoesOn) {
+    auto worker = start(settings());
+    tspSimClearLog();
+    tspSimForceResult(GetParam().entryPoint, GetParam().result);
+    if (GetParam().request) {
+        worker->requestData("Q\r\n");
+        ASSERT_TRUE(processEventsUntil([] { return QString::fromLatin1(tspSimLog()).contains("SerPutData"); }));
+    } else {
+        feed(kPort, "1\n");
+    }
+    ASSERT_TRUE(waitForLog(QStringLiteral("Error [WW]: SerialIoError: ")));
+    tspSimClearForcedResults();
+    feed(kPort, "5\n");
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return !view.lines.isEmpty() && view.lines.last().getProcessedData() == QStringLiteral("5"); }));
+    stop(worker);
+    EXPECT_TRUE(view.linesStartingWith(lostPrefix()).isEmpty());
+    EXPECT_EQ(QString::fromLatin1(tspSimLog()).count("SerOpenPort"), 0) << "no reopen";
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, OtherPortFailure,
+                         ::testing::Values(OtherFailure{"SerSigFrameErr", -1, false},
+                                           OtherFailure{"SerPutData", 1, true}));
 
 TEST_F(WeightWorkerSim, StopEndsTheWaitForALostPort) {
     auto worker = start(settings());

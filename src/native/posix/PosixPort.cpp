@@ -77,6 +77,16 @@ bool unsupportedIoctl(int error) {
 
 } // namespace
 
+bool heldExclusively(int fd) {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
 int32_t openErrorCode(int error) {
     switch (error) {
     case ENOENT:
@@ -100,8 +110,8 @@ int32_t openErrorCode(int error) {
     }
 }
 
-PosixPort::PosixPort(std::string name, int fd, const termios& original)
-    : Port(std::move(name)), m_fd(fd), m_original(original) {
+PosixPort::PosixPort(std::string name, int fd, const termios& original, bool setExclusive)
+    : Port(std::move(name)), m_fd(fd), m_original(original), m_setExclusive(setExclusive) {
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         m_wake[0] = m_wake[1] = -1;
     int32_t counts[5];
@@ -359,7 +369,8 @@ int32_t PosixPort::close() {
     const int fd = m_fd;
     m_fd = -1;
     ::tcsetattr(fd, TCSANOW, &m_original);
-    ::ioctl(fd, TIOCNXCL);
+    if (m_setExclusive)
+        ::ioctl(fd, TIOCNXCL);
     return ::close(fd) == 0 ? TSP_OK : TSP_ERR_FAILED;
 }
 
@@ -367,6 +378,11 @@ std::unique_ptr<Port> openDevice(const std::string& name, int32_t& error) {
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = openErrorCode(errno);
+        return nullptr;
+    }
+    if (heldExclusively(fd)) {
+        ::close(fd);
+        error = TSP_ERR_BUSY;
         return nullptr;
     }
     termios original;
@@ -381,16 +397,17 @@ std::unique_ptr<Port> openDevice(const std::string& name, int32_t& error) {
         ::close(fd);
         return nullptr;
     }
-    ::ioctl(fd, TIOCEXCL);
+    const bool setExclusive = ::ioctl(fd, TIOCEXCL) == 0;
     if (!PosixPort::makeRaw(fd)) {
         ::tcsetattr(fd, TCSANOW, &original);
-        ::ioctl(fd, TIOCNXCL);
+        if (setExclusive)
+            ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         error = TSP_ERR_NOT_VALID;
         return nullptr;
     }
     error = TSP_OK;
-    return std::make_unique<PosixPort>(name, fd, original);
+    return std::make_unique<PosixPort>(name, fd, original, setExclusive);
 }
 
 } // namespace tsp

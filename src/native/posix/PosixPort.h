@@ -9,7 +9,8 @@ namespace tsp {
 // A serial device through termios and the modem-line ioctls.
 class PosixPort : public Port {
 public:
-    PosixPort(std::string name, int fd, const termios& original);
+    // setExclusive: this open set the terminal's exclusive flag, so close clears it again.
+    PosixPort(std::string name, int fd, const termios& original, bool setExclusive);
     ~PosixPort() override;
 
     int32_t configure(const TspPortConfig& config) override;
@@ -40,6 +41,7 @@ private:
 
     int m_fd;
     termios m_original;
+    bool m_setExclusive;
     // A pipe whose read end every wait watches too; interrupt() writes to it.
     int m_wake[2] = {-1, -1};
     // Counter values seen by the last query of each condition.
@@ -47,6 +49,10 @@ private:
     std::mutex m_counterLock;
     bool m_noCounters = false; // the driver has no error counters
 };
+
+// Whether another opener set the terminal's exclusive flag (TIOCEXCL). Root passes the flag, so it is asked
+// for before anything changes the terminal; a driver that cannot tell counts as not exclusive.
+bool heldExclusively(int fd);
 
 // The TSP_ERR_* code for an errno of open(2).
 int32_t openErrorCode(int error);

@@ -1,12 +1,14 @@
 #include "tavlo/headless/HeadlessRunner.h"
 
 #include "base/Exceptions.h"
+#include "base/LogText.h"
 #include "config/Instrument.h"
 #include "platform/Desktop.h"
 #include "serial/SerialPortLocal.h"
 #include "tavlo/headless/OutputKeyboards.h"
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/FilePreferences.h"
+#include "tavlo/prefs/PreferencesExceptions.h"
 #include "tavlo/util/PermissionHints.h"
 #include "worker/Keybot.h"
 #include "worker/MessageBoxSeam.h"
@@ -28,8 +30,8 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
-    const char byte = 1;
+void onSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
@@ -92,7 +94,8 @@ HeadlessRunner::~HeadlessRunner() {
 
 void HeadlessRunner::writeLogLine(const QString& time, const QString& style, const QString& text) {
     const QString prefix = style == QLatin1String("regular") ? QString() : u'[' + style + QStringLiteral("] ");
-    const QByteArray line = (time + prefix + text + u'\n').toUtf8();
+    // What reaches the terminal never carries control codes from a record, a device or a file.
+    const QByteArray line = (time + prefix + base::visibleLine(text) + u'\n').toUtf8();
     QMutexLocker lock(&logMutex());
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     std::fflush(stderr);
@@ -132,12 +135,11 @@ void HeadlessRunner::setConnectedInGUI(bool connected) {
     onGuiThread([this, connected] {
         const bool wasConnected = m_connected;
         m_connected = connected;
-        if (connected || !wasConnected)
+        // While finishing, the end comes when the queue has been typed, not when the port closes.
+        if (connected || !wasConnected || m_finishing)
             return;
-        if (!m_finishing) {
-            logImportantEvent(QStringLiteral("Acquisition ended before the run was complete."));
-            m_exitStatus = 1;
-        }
+        logImportantEvent(QStringLiteral("Acquisition ended before the run was complete."));
+        m_exitStatus = 1;
         QCoreApplication::exit(m_exitStatus);
     });
 }
@@ -169,7 +171,10 @@ void HeadlessRunner::recordHandled() {
 
 void HeadlessRunner::valueTyped() {
     ++m_valuesTyped;
-    onGuiThread([this] { checkCount(); });
+    onGuiThread([this] {
+        checkCount();
+        checkDrained();
+    });
 }
 
 void HeadlessRunner::checkCount() {
@@ -185,29 +190,37 @@ void HeadlessRunner::finish(int status) {
     m_finishing = true;
     m_exitStatus = status;
     m_pollTimer.stop();
+    // Reading stops; what is already queued is typed, however long that takes, unless a second signal comes.
     if (auto worker = m_acquisition.worker())
         worker->cancel(true);
-    m_drainTicks = 0;
-    m_drainTimer.setInterval(20);
-    QObject::connect(&m_drainTimer, &QTimer::timeout, [this] { drainThenStop(); });
-    m_drainTimer.start();
-    drainThenStop();
+    const qsizetype waiting = worker::Keybot::queuedCount();
+    if (m_acquisition.keybot() && worker::Keybot::queuedTypingMs(m_config.getDelayAsInt()) > 1000)
+        logImportantEvent(
+            QStringLiteral("Typing %1 queued values; press Ctrl+C again to stop").arg(QString::number(waiting)));
+    checkDrained();
 }
 
-void HeadlessRunner::drainThenStop() {
-    // The values already queued are typed, for at most three seconds.
-    const bool drained =
-        !m_acquisition.keybot() || (worker::Keybot::queuedCount() == 0 && m_valuesTyped.load() >= m_valuesQueued);
-    if (!drained && ++m_drainTicks < 150)
+void HeadlessRunner::checkDrained() {
+    if (!m_finishing || m_stopSignal)
         return;
-    m_drainTimer.stop();
-    m_acquisition.stop();
-    if (!m_connected) {
-        QCoreApplication::exit(m_exitStatus);
+    if (m_acquisition.keybot() && (worker::Keybot::queuedCount() > 0 || m_valuesTyped.load() < m_valuesQueued))
+        return;
+    QCoreApplication::exit(m_exitStatus);
+}
+
+void HeadlessRunner::onStopSignal(int signal) {
+    if (!m_finishing) {
+        logEvent(QStringLiteral("Stop requested."));
+        finish(0);
         return;
     }
-    // The worker reports the closed port; should that never come, the program still ends.
-    QTimer::singleShot(3000, [this] { QCoreApplication::exit(m_exitStatus); });
+    if (m_stopSignal)
+        return;
+    // The second request: the value under way is finished (terminator included), the rest stays untyped.
+    m_stopSignal = signal;
+    m_exitStatus = 128 + signal;
+    m_acquisition.stop();
+    QCoreApplication::exit(m_exitStatus);
 }
 
 bool HeadlessRunner::loadSettings() {
@@ -230,9 +243,15 @@ bool HeadlessRunner::loadSettings() {
             store.loadConfig(m_config, portList);
             invalid = store.invalidSettings();
         }
+    } catch (const prefs::AccessDeniedException& e) {
+        // The settings the user keeps cannot be read: running on defaults would type other values.
+        std::fprintf(stderr, "tavlo: The settings could not be read: access was refused. %s\n",
+                     qPrintable(base::visibleLine(e.message())));
+        return false;
     } catch (const base::TavloException& e) {
         const QString what = m_commandLine.settingsFile ? *m_commandLine.settingsFile : QStringLiteral("the store");
-        std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(what), qPrintable(e.message()));
+        std::fprintf(stderr, "tavlo: cannot use the settings of %s: %s\n", qPrintable(base::visibleLine(what)),
+                     qPrintable(base::visibleLine(e.message())));
         return false;
     }
     for (const QString& line : invalid)
@@ -265,33 +284,29 @@ int HeadlessRunner::run() {
     }
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        logEvent(QStringLiteral("Stop requested."));
-        finish(0);
+        char byte = 0;
+        if (::read(g_signalPipe[0], &byte, 1) == 1)
+            onStopSignal(static_cast<unsigned char>(byte));
     });
 
+    // Without its keyboard output the headless mode has no output at all: it ends before opening the port.
+    m_acquisition.setKeyboardRequired(true);
     int status = 1;
     if (m_acquisition.start(m_config)) {
-        if (!m_acquisition.keybot()) {
-            // Without its keyboard output the headless mode has no output at all.
-            m_finishing = true;
-            m_exitStatus = 1;
-            m_acquisition.stop();
-            if (m_connected)
-                status = QCoreApplication::exec();
-        } else {
-            if (m_commandLine.pollMs) {
-                QObject::connect(&m_pollTimer, &QTimer::timeout, [this] { m_acquisition.sendRequest(); });
-                m_pollTimer.start(*m_commandLine.pollMs);
-            }
-            status = QCoreApplication::exec();
+        if (m_commandLine.pollMs) {
+            QObject::connect(&m_pollTimer, &QTimer::timeout, [this] { m_acquisition.sendRequest(); });
+            m_pollTimer.start(*m_commandLine.pollMs);
         }
+        status = QCoreApplication::exec();
     }
-    m_acquisition.stop();
-    // The keyboard thread finishes the value under way and closes its device before the process ends.
+    // Every thread ends before the process does: the worker (its completion closes the port) and the keyboard
+    // thread, which finishes the value under way and closes its device.
+    m_acquisition.stopAndWait();
     if (!worker::Keybot::waitForAllThreads(10000))
         logImportantEvent(QStringLiteral("The keyboard output did not end in time."));
+    if (m_stopSignal)
+        logImportantEvent(QStringLiteral("Stopped after the value under way; %1 queued value(s) were not typed.")
+                              .arg(QString::number(worker::Keybot::queuedCount())));
     worker::MessageBoxSeam::install(nullptr);
     ::close(g_signalPipe[0]);
     ::close(g_signalPipe[1]);

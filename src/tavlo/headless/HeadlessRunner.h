@@ -41,10 +41,13 @@ private:
     bool countReached() const;
     void valueTyped();
     void checkCount();
-    // Ends the run: the worker is cancelled, the values already queued are typed (a few seconds at most), then
-    // the outputs stop and the event loop ends with the status once the port is closed.
+    // Ends the run: the worker is cancelled, the values already queued are typed, then the event loop ends
+    // with the status.
     void finish(int status);
-    void drainThenStop();
+    // Ends the event loop once finishing and nothing is left to type.
+    void checkDrained();
+    // SIGINT or SIGTERM: the first finishes the run, the second stops after the value under way.
+    void onStopSignal(int signal);
 
     util::CommandLine m_commandLine;
     config::Config m_config;
@@ -56,8 +59,7 @@ private:
     bool m_connected = false;
     int m_exitStatus = 0;
     QTimer m_pollTimer;
-    QTimer m_drainTimer;
-    int m_drainTicks = 0;
+    int m_stopSignal = 0; // the second stop request's signal
 };
 
 } // namespace tavlo::headless

@@ -11,6 +11,10 @@
 #include <QLocale>
 #include <QMutex>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 using tavlo::base::PropertiesCodec;
 
@@ -22,10 +26,60 @@ using base::PropertiesCodec;
 
 namespace {
 
-[[noreturn]] void throwFileError(const QString& what, const QString& file, const QFileDevice& device) {
+bool isAccessRefusal(const std::error_code& error) {
+    return error == std::errc::permission_denied || error == std::errc::operation_not_permitted ||
+           error == std::errc::read_only_file_system;
+}
+
+// Qt's file errors do not carry the system's reason; repeating the step with the C library gives it. Only
+// called after a failure, so that a probe that succeeds this time changes nothing that matters.
+std::error_code probeOpen(const QString& file, const char* mode) {
+    errno = 0;
+    std::FILE* f = std::fopen(QFile::encodeName(file).constData(), mode);
+    const int error = errno;
+    if (f) {
+        std::fclose(f);
+        return {};
+    }
+    return {error, std::generic_category()};
+}
+
+std::error_code probeWrite(const QString& file) {
+    if (QFileInfo::exists(file))
+        return probeOpen(file, "r+b");
+    // The file cannot be made: the folder refuses new files.
+    std::error_code error = probeOpen(file, "ab");
+    if (!error)
+        QFile::remove(file);
+    return error;
+}
+
+QString administratorHint(const QString& path) {
+    return QStringLiteral(" An administrator must give your account read and write access to %1 and its folder "
+                          "(the multi-user set-up in the README).")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+[[noreturn]] void throwFileError(const QString& what, const QString& file, const QFileDevice& device,
+                                 const std::error_code& reason) {
     const QString text = what + u' ' + QDir::toNativeSeparators(file) + QStringLiteral(": ") + device.errorString();
-    if (device.error() == QFileDevice::PermissionsError)
-        throw AccessDeniedException(text);
+    if (device.error() == QFileDevice::PermissionsError || isAccessRefusal(reason))
+        throw AccessDeniedException(text + u'.' + administratorHint(file));
+    throw BackingStoreException(text);
+}
+
+// Creates the folder and the missing ones above it; a refusal of the system is an access refusal.
+void makeFolder(const QString& directory, const QString& file) {
+    if (QFileInfo(directory).isDir())
+        return;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(directory).toStdString()), error);
+    if (!error)
+        return;
+    const QString text = QStringLiteral("Cannot create the folder ") + QDir::toNativeSeparators(directory) +
+                         QStringLiteral(": ") + QString::fromLocal8Bit(error.message());
+    if (isAccessRefusal(error))
+        throw AccessDeniedException(text + u'.' + administratorHint(file));
     throw BackingStoreException(text);
 }
 
@@ -36,6 +90,8 @@ FilePreferences::FilePreferences(FilePreferences* parent, const QString& name, c
     qCDebug(tavloPrefsLog).noquote() << QStringLiteral("Instantiating node ") + name;
     try {
         syncSpi();
+    } catch (const AccessDeniedException&) {
+        throw; // the user must learn that the settings cannot be read
     } catch (const BackingStoreException& e) {
         qCWarning(tavloPrefsLog).noquote() << QStringLiteral("Unable to sync on creation of node ") + name;
         qCWarning(tavloPrefsLog).noquote() << QStringLiteral("  ") + e.message();
@@ -74,6 +130,8 @@ void FilePreferences::putSpi(const QString& key, const QString& value) {
     m_root.insert(key, value);
     try {
         flushSpi();
+    } catch (const AccessDeniedException&) {
+        throw; // the change would be lost at exit without a word
     } catch (const BackingStoreException& e) {
         // The value stays in memory; the next successful flush writes it.
         qCWarning(tavloPrefsLog).noquote() << QStringLiteral("Unable to flush after putting ") + key;
@@ -85,6 +143,8 @@ void FilePreferences::removeSpi(const QString& key) {
     m_root.remove(key);
     try {
         flushSpi();
+    } catch (const AccessDeniedException&) {
+        throw; // the change would be lost at exit without a word
     } catch (const BackingStoreException& e) {
         qCWarning(tavloPrefsLog).noquote() << QStringLiteral("Unable to flush after removing ") + key;
         qCWarning(tavloPrefsLog).noquote() << QStringLiteral("  ") + e.message();
@@ -120,10 +180,10 @@ QMap<QString, QString> FilePreferences::loadFile() const {
     if (!file.exists())
         return entries;
     if (!file.open(QIODevice::ReadOnly))
-        throwFileError(QStringLiteral("Cannot read the settings file"), m_file, file);
+        throwFileError(QStringLiteral("Cannot read the settings file"), m_file, file, probeOpen(m_file, "rb"));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throwFileError(QStringLiteral("Cannot read the settings file"), m_file, file);
+        throwFileError(QStringLiteral("Cannot read the settings file"), m_file, file, probeOpen(m_file, "rb"));
     for (const PropertiesCodec::Entry& e : PropertiesCodec::read(bytes, PropertiesCodec::Encoding::Latin1))
         entries.insert(e.key, e.value);
     return entries;
@@ -131,8 +191,7 @@ QMap<QString, QString> FilePreferences::loadFile() const {
 
 void FilePreferences::writeFile(const QMap<QString, QString>& entries) const {
     const QString directory = QFileInfo(m_file).absolutePath();
-    if (!QDir().mkpath(directory))
-        throw BackingStoreException(QStringLiteral("Cannot create the folder ") + QDir::toNativeSeparators(directory));
+    makeFolder(directory, m_file);
 
     QList<PropertiesCodec::Entry> lines;
     lines.reserve(entries.size());
@@ -148,14 +207,15 @@ void FilePreferences::writeFile(const QMap<QString, QString>& entries) const {
     // administrator), the file is written in place instead.
     QSaveFile out(m_file);
     out.setDirectWriteFallback(true);
+    const QString what = QStringLiteral("Cannot write the settings file");
     if (!out.open(QIODevice::WriteOnly))
-        throwFileError(QStringLiteral("Cannot write the settings file"), m_file, out);
+        throwFileError(what, m_file, out, probeWrite(m_file));
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
-        throwFileError(QStringLiteral("Cannot write the settings file"), m_file, out);
+        throwFileError(what, m_file, out, probeWrite(m_file));
     }
     if (!out.commit())
-        throwFileError(QStringLiteral("Cannot write the settings file"), m_file, out);
+        throwFileError(what, m_file, out, probeWrite(m_file));
 }
 
 void FilePreferences::syncSpi() {

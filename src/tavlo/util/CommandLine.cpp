@@ -157,7 +157,11 @@ QString CommandLine::usage() {
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"
         "  --help                print this text and exit\n"
-        "  -DNAME=value          set a process property (EDITION, SERIAL_PORT_LIST, TSP_LIBRARY_PATH, ...)\n");
+        "  -DNAME=value          set a process property (EDITION, SERIAL_PORT_LIST, TSP_LIBRARY_PATH, ...)\n"
+        "With --headless, SIGINT or SIGTERM stops reading and types the queued values, then exits 0; a second one\n"
+        "stops after the value being typed and exits 130 (SIGINT) or 143 (SIGTERM).\n"
+        "Exit statuses: 0 normal, 1 could not start, 2 native serial library missing, 4 damaged program files,\n"
+        "130/143 stopped by a second signal with values left untyped.\n");
 }
 
 } // namespace tavlo::util

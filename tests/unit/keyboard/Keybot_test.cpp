@@ -310,6 +310,35 @@ TEST_F(KeybotThread, TypesQueuedValuesInOrderAndDropsEmptyOnes) {
     EXPECT_EQ(Keybot::queuedCount(), 0);
 }
 
+// Typing that falls behind is told once when a value is added or taken, and once when it has caught up; nothing
+// is dropped. The limit is shortened so that the test does not wait five seconds.
+TEST_F(KeybotThread, ABacklogIsToldOnceAndItsEndOnce) {
+    Keybot::setBacklogLimit(50ms);
+    Options s;
+    s.coverage = KMT::NUMERIC;
+    s.delay = 0;
+    s.endWith = 10;
+    Bench b(s);
+    EXPECT_TRUE(Keybot::add("1").isEmpty());
+    EXPECT_FALSE(Keybot::isBehind());
+    std::this_thread::sleep_for(80ms); // the first value now waits longer than the limit
+    const QString behind = Keybot::add("2");
+    EXPECT_TRUE(behind.contains(QStringLiteral("2 values"))) << behind.toStdString();
+    EXPECT_TRUE(Keybot::isBehind());
+    EXPECT_TRUE(Keybot::add("3").isEmpty()) << "told once while it lasts";
+    EXPECT_EQ(Keybot::queuedCount(), 3);
+
+    b.keybot->start();
+    ASSERT_TRUE(b.keyboard->waitFor([](const auto& e) { return releasedEnter(e, 3); }, 10s));
+    b.keybot->interrupt();
+    ASSERT_TRUE(b.keybot->waitFinished(10000));
+    EXPECT_FALSE(Keybot::isBehind());
+    const QStringList caughtUp = b.view.important().filter(QStringLiteral("caught up"));
+    EXPECT_EQ(caughtUp.size(), 1) << b.view.important().join(u'|').toStdString();
+    EXPECT_EQ(b.keyboard->keyTrace(), "P49 D0 R49 D0 P10 D0 R10 P50 D0 R50 D0 P10 D0 R10 P51 D0 R51 D0 P10 D0 R10");
+    Keybot::setBacklogLimit(5000ms);
+}
+
 TEST_F(KeybotThread, InterruptionWhileWaitingEndsTheThread) {
     Bench b;
     b.keybot->start();

@@ -1,5 +1,6 @@
 #include "platform/midi/fluidsynth/FluidSynthMidi.h"
 
+#include <alsa/asoundlib.h>
 #include <fluidsynth.h>
 
 #include <cstdlib>
@@ -18,9 +19,14 @@ void captureError(int, const char* message, void*) {
     g_lastError = message ? message : "";
 }
 
+// ALSA writes its own lines ("ALSA lib ... cannot find card") to standard error when FluidSynth looks for an
+// audio device; the failure reaches the user as our own message instead.
+void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 void installLog() {
     static std::once_flag once;
     std::call_once(once, [] {
+        snd_lib_error_set_handler(ignoreAlsaError);
         fluid_set_log_function(FLUID_PANIC, captureError, nullptr);
         fluid_set_log_function(FLUID_ERR, captureError, nullptr);
         fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
