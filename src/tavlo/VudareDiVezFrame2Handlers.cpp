@@ -183,6 +183,7 @@ void VudareDiVezFrame2::applyChoicesTo(config::Config& config) const {
     config.setKeyboardType(ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox->currentIndex()));
     config.setSound(ConfigHelper::Sound::fromOrdinal(soundComboBox->currentIndex()));
     config.setConnect(autoConnectButton->isChecked() ? &ConfigHelper::Connect::AUTO : &ConfigHelper::Connect::MANUAL);
+    config.stableOnly = stableOnlyCheckBox->isChecked();
 }
 
 config::Config VudareDiVezFrame2::settingsInTabs() const {

@@ -183,8 +183,7 @@ bool Acquisition::isRunning() const {
 bool Acquisition::update(DataLine line) {
     if (line.isUnstable()) {
         // Not typed, and neither the duplicate filter nor "every X values" sees it.
-        m_view.appendLog({{logTimeStamp(line.getDateTime()) + line.getRawData() + QStringLiteral(" (unstable)\n"),
-                           QStringLiteral("ignored")}});
+        m_view.appendLog(logLine(line));
         m_lineCount = line.getCount();
         refreshStatus();
         logData(line, line.getProcessedData(), static_cast<int>(DataLog::Outcome::Unstable));
@@ -250,6 +249,8 @@ QList<LogSpan> Acquisition::logLine(const DataLine& line) {
     const QString time = logTimeStamp(line.getDateTime());
     const QString raw = line.getRawData();
     const QString& value = line.getProcessedData();
+    if (line.isUnstable())
+        return {{time + raw + QStringLiteral(" (unstable)\n"), QStringLiteral("ignored")}};
     if (value.isEmpty())
         return {{time + raw + u'\n', QStringLiteral("ignored")}};
 

@@ -172,8 +172,14 @@ QList<RecordPreview> previewRecords(const config::Config& config, const QStringL
         p.matched = result.start >= 0;
         p.extracted = result.extracted;
         p.value = result.value;
-        p.logLine = Acquisition::logLine(DataLine(record, p.value, 1, Instant(), false, result.start, result.end));
-        if (!p.matched) {
+        DataLine line(record, p.value, 1, Instant(), false, result.start, result.end);
+        if (processor->isUnstable(record))
+            line.markUnstable();
+        p.logLine = Acquisition::logLine(line);
+        if (line.isUnstable()) {
+            p.reason = QStringLiteral("The instrument marks this reading as unstable (or overloaded): with \"Type "
+                                      "stable values only\" nothing is typed.");
+        } else if (!p.matched) {
             p.reason = QStringLiteral("The expression does not match the record: nothing is typed.");
         } else if (p.value.isEmpty()) {
             p.reason = QStringLiteral("The value is empty: nothing is typed.");

@@ -37,7 +37,10 @@ RecordProcessor::RecordProcessor(const config::Config& config)
                          ? 1
                          : instrumentOf(config)->getCaptureGroup()),
       m_text(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT), m_editor(config), m_remover(config),
-      m_formatter(formatterFor(config)) {}
+      m_formatter(formatterFor(config)) {
+    if (config.stableOnly && instrumentOf(config)->hasStabilityRule())
+        m_unstableRule = base::compileExpression(instrumentOf(config)->getStabilityRule());
+}
 
 QString RecordProcessor::extract(const QString& record) const {
     return extractValue(m_expression, m_captureGroup, record);

@@ -45,6 +45,9 @@ public:
     QString process(const QString& record);
     // The chain after extraction, for a value already taken from the record.
     QString processValue(QString value);
+    // With "stable values only" on and a profile that has a stability rule: whether the instrument marks the
+    // record as an unstable (or overloaded) reading. Always false otherwise.
+    bool isUnstable(const QString& record) const { return m_unstableRule && m_unstableRule->match(record).hasMatch(); }
 
 private:
     QRegularExpression m_expression;
@@ -53,6 +56,7 @@ private:
     Editor m_editor;
     Remover m_remover;
     std::optional<NumberFormatter> m_formatter;
+    std::optional<QRegularExpression> m_unstableRule;
 };
 
 // Deletes every white-space character (space, tab, line feed, vertical tab, form feed, carriage return).

@@ -98,10 +98,6 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
     if (m_config.getPort().isEmpty())
         throw base::TavloException(resourceBundle().getString(QStringLiteral("null.port.error")));
 
-    const H::Instrument* instrument = m_config.getInstrument() ? m_config.getInstrument() : H::Instrument::getDefault();
-    if (m_config.stableOnly && instrument->hasStabilityRule())
-        m_unstableRule = base::compileExpression(instrument->getStabilityRule());
-
     if (TcpByteSource::isNetworkAddress(m_config.getPort())) {
         // A network instrument has no serial settings and no modem lines: connected is all there is to say.
         m_wake = std::make_shared<WakePipe>();
@@ -267,7 +263,7 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
     const bool error = m_parityError || m_framingError;
     RecordProcessor::Result result = processor.run(m_rawData);
     DataLine line(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end);
-    if (m_unstableRule && m_unstableRule->match(m_rawData).hasMatch())
+    if (processor.isUnstable(m_rawData))
         line.markUnstable();
     publish(std::move(line));
 }

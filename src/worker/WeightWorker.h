@@ -117,7 +117,6 @@ private:
     const config::Config m_config;
     std::shared_ptr<WakePipe> m_wake; // network sources only
     std::unique_ptr<ByteSource> m_source;
-    std::optional<QRegularExpression> m_unstableRule;
     std::shared_ptr<DataLog> m_dataLog;
     QString m_rawData;
     qint64 m_droppedBytes = 0; // of the record being received, when it grew past the bound

@@ -89,3 +89,27 @@ TEST(RecordPreview, NamesCharactersTheLayoutCannotType) {
 }
 
 } // namespace
+
+TEST(RecordPreview, AnUnstableReadingIsNamedOnlyWhenStableValuesAreAsked) {
+    tavlo::config::Config c = H::Instrument::AND.getDefaultConfig();
+    c.setInstrument(&H::Instrument::AND);
+    c.setOutputTerminator(&H::OutputTerminator::ENTER);
+    const QStringList records{"US,+00012.34  g\r\n", "ST,+00012.34  g\r\n"};
+
+    // Off: both readings are typed alike.
+    auto previews = previewRecords(c, records);
+    ASSERT_EQ(previews.size(), 2);
+    EXPECT_EQ(previews[0].typed, previews[1].typed);
+    EXPECT_FALSE(previews[0].typed.isEmpty());
+
+    c.stableOnly = true;
+    previews = previewRecords(c, records);
+    ASSERT_EQ(previews.size(), 2);
+    EXPECT_TRUE(previews[0].typed.isEmpty());
+    EXPECT_TRUE(previews[0].reason.contains("unstable")) << previews[0].reason.toStdString();
+    ASSERT_EQ(previews[0].logLine.size(), 1);
+    EXPECT_EQ(previews[0].logLine[0].style, "ignored");
+    EXPECT_TRUE(previews[0].logLine[0].text.endsWith(" (unstable)\n"));
+    EXPECT_EQ(previews[1].typed, "12.34<ENTER>");
+    EXPECT_TRUE(previews[1].reason.isEmpty()) << previews[1].reason.toStdString();
+}
