@@ -3,15 +3,16 @@
 #include "base/Exceptions.h"
 #include "base/ResourceBundle.h"
 #include "config/ConfigHelper.h"
-#include "serial/SerialArgumentError.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
+#include "worker/Interruption.h"
 #include "worker/RecordProcessor.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cxxabi.h>
+#include <thread>
 #include <typeinfo>
 
 namespace tavlo::worker {
@@ -108,6 +109,7 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
         const bool dsr = m_sp->sigDSR();
         const bool cts = m_sp->sigCTS();
         m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+        m_sp->setTimeoutRx(receiveTimeoutMs());
     } catch (...) {
         // Nothing runs yet: give the port back and the window its idle state, so that the next Start works.
         try {
@@ -121,6 +123,10 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
 }
 
 WeightWorker::~WeightWorker() = default;
+
+int WeightWorker::receiveTimeoutMs() {
+    return serial::SerialPortLocal::getFeatures().hostGetDataTimeout ? 0 : kReceiveTimeoutMs;
+}
 
 void WeightWorker::setRunningLines(serial::SerialPortLocal& port) {
     port.setRTS(false);
@@ -141,6 +147,33 @@ int WeightWorker::doInBackground() {
     m_count = 0;
     m_parityError = m_framingError = false;
 
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_writerStop = false;
+    }
+    std::thread writer;
+    try {
+        writer = std::thread([this] { writeLoop(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: the read loop writes the requests between two reads instead.
+    }
+    struct WriterEnd {
+        WeightWorker& worker;
+        std::thread& thread;
+        ~WriterEnd() {
+            if (!thread.joinable())
+                return;
+            {
+                std::lock_guard lock(worker.m_requestMutex);
+                worker.m_writerStop = true;
+            }
+            worker.m_requestArrived.notify_all();
+            thread.join();
+        }
+    } writerEnd{*this, writer};
+    // A read waiting in the library ends only when its port closes; Stop closes it at once.
+    Interruption::Hook stopHook([this] { closeForStop(); });
+
     // Cancellation is checked before every byte as well, so that Stop works under a continuous flood.
     while (!isCancelled()) {
         if (backlog() >= kMaxBacklog) {
@@ -150,15 +183,19 @@ int WeightWorker::doInBackground() {
         }
         int byte;
         try {
-            writeRequests();
+            if (!writer.joinable())
+                writeRequests();
             byte = m_sp->getByte();
             if (byte >= 0)
                 receive(byte, processor);
         } catch (const serial::SerialIoError& failure) {
-            if (!reopenAfterFailure(failure))
+            // A port that Stop closed under the read is no lost device.
+            if (isCancelled() || !reopenAfterFailure(failure))
                 break;
             continue;
         }
+        // The read waited the receive timeout already (or, with the wait emulated elsewhere, did not wait at
+        // all): the short pause keeps a library that returns at once from turning this into a spin.
         if (byte < 0 && !sleep(idleSleep(m_generator)))
             break;
     }
@@ -202,22 +239,49 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
 }
 
 void WeightWorker::requestData(const QByteArray& text) {
-    QMutexLocker lock(&m_requestMutex);
-    m_requests += text;
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_requests += text;
+    }
+    m_requestArrived.notify_all();
 }
 
 void WeightWorker::writeRequests() {
     QByteArray pending;
     {
-        QMutexLocker lock(&m_requestMutex);
+        std::lock_guard lock(m_requestMutex);
         if (m_requests.isEmpty())
             return;
         pending.swap(m_requests);
     }
+    std::lock_guard lock(m_writeMutex);
     try {
         m_sp->putData(pending);
-    } catch (const serial::SerialArgumentError& failure) {
-        m_view.logImportantEvent(failureText(failure));
+    } catch (const std::exception& failure) {
+        // A lost port is the reader's to report and reopen; a write cut off by Stop is no failure.
+        if (!isCancelled())
+            m_view.logImportantEvent(failureText(failure));
+    }
+}
+
+void WeightWorker::writeLoop() {
+    std::unique_lock lock(m_requestMutex);
+    for (;;) {
+        m_requestArrived.wait(lock, [this] { return m_writerStop || !m_requests.isEmpty(); });
+        if (m_writerStop)
+            return;
+        lock.unlock();
+        writeRequests();
+        lock.lock();
+    }
+}
+
+void WeightWorker::closeForStop() {
+    std::lock_guard lock(m_portMutex);
+    try {
+        m_sp->close();
+    } catch (const std::exception& failure) {
+        m_stopCloseFailure = failureText(failure);
     }
 }
 
@@ -245,12 +309,17 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
             try {
                 port->rxFlush();
                 setRunningLines(*port);
-                port->setTimeoutRx(0);
+                port->setTimeoutRx(receiveTimeoutMs());
             } catch (...) {
                 port->close();
                 throw;
             }
-            m_sp = std::move(port);
+            {
+                // Neither a write nor Stop's close may meet the port while it is replaced.
+                std::lock_guard writeLock(m_writeMutex);
+                std::lock_guard portLock(m_portMutex);
+                m_sp = std::move(port);
+            }
             m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
             return true;
         } catch (const base::TavloException&) {
@@ -283,6 +352,13 @@ void WeightWorker::done() {
     } catch (const std::exception& failure) {
         m_view.logImportantEvent(failureText(failure));
     }
+    QString stopCloseFailure;
+    {
+        std::lock_guard lock(m_portMutex);
+        stopCloseFailure.swap(m_stopCloseFailure);
+    }
+    if (!stopCloseFailure.isEmpty())
+        m_view.logImportantEvent(stopCloseFailure);
     m_view.setConnectedInGUI(false);
 }
 

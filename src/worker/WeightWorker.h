@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QMutex>
-
 #include "config/Config.h"
 #include "worker/BackgroundTask.h"
 #include "worker/DataLine.h"
@@ -9,7 +7,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <random>
 
 namespace serial {
@@ -40,6 +40,9 @@ public:
     static constexpr qsizetype kMaxBacklog = 4096;
     // Pause between attempts to reopen a port that failed while reading.
     static constexpr int kReopenIntervalMs = 1000;
+    // How long one read waits in the native library for a byte. A byte, Stop (which closes the port) and a
+    // request (written by a thread of its own) never wait for it; it only sets how often an idle worker wakes.
+    static constexpr int kReceiveTimeoutMs = 500;
 
     // Opens and prepares the port; throws when no port is configured or the port layer fails, and then leaves
     // the port closed and the view disconnected. The worker keeps its own copy of the settings.
@@ -58,9 +61,13 @@ public:
 
     const config::Config& config() const { return m_config; }
 
-    // Queues a request text (an instrument's data command) that the worker's own thread writes to the port
-    // between two reads, so that the port keeps a single user. Callable from any thread.
+    // Queues a request text (an instrument's data command) for the worker's writer thread, which sends it at
+    // once, beside the read that waits for the answer. Callable from any thread; never waits for the port.
     void requestData(const QByteArray& text);
+
+    // The receive timeout the worker gives its port: kReceiveTimeoutMs where the native library waits by itself,
+    // 0 where the port layer would emulate the wait by spinning (the worker then polls with short sleeps).
+    static int receiveTimeoutMs();
 
 protected:
     int doInBackground() override;
@@ -85,6 +92,10 @@ private:
     bool reopenAfterFailure(const serial::SerialIoError& failure);
     // Writes the queued request texts, if any; a failure is logged and reading goes on.
     void writeRequests();
+    // The writer thread: waits (without a timeout) for request texts and writes them until the body ends.
+    void writeLoop();
+    // Stop's interruption hook: closing the port ends a read that waits in the library at once.
+    void closeForStop();
 
     std::mt19937 m_generator;
     WeightWorkerView& m_view;
@@ -95,8 +106,16 @@ private:
     bool m_parityError = false;
     bool m_framingError = false;
     bool m_connectedShown = false;
-    QMutex m_requestMutex;
+    // Guards m_sp against Stop's close from another thread while the body replaces the port.
+    std::mutex m_portMutex;
+    // Held by the writer thread while it uses the port, so that a reopen never replaces it under a write.
+    std::mutex m_writeMutex;
+    std::mutex m_requestMutex;
+    std::condition_variable m_requestArrived;
     QByteArray m_requests;
+    bool m_writerStop = false;
+    // What a close at Stop reported; done() logs it.
+    QString m_stopCloseFailure;
 };
 
 } // namespace tavlo::worker
