@@ -1,7 +1,9 @@
 // The whole headless wedge through a pseudo-terminal: throughput without loss, latency at an instrument's
-// pace, memory over a million records, and the same stream read by a short Python script for comparison.
-// Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib and python_values_per_s.
+// pace, memory over a million records, wake-ups and CPU of the idle process, and the same stream read by a
+// short Python script for comparison. Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us,
+// e2e_rss_growth_kib, e2e_idle_wakeups_per_s, e2e_idle_cpu_pct and python_values_per_s.
 #include "../tests/fakes/ResidentMemory.h"
+#include "ProcessWakeups.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -159,6 +161,32 @@ double latencyP99Us(QProcess& reader, Pty& pty) {
     return latencies[static_cast<size_t>(latencies.size() * 99 / 100)];
 }
 
+struct Idle {
+    double wakeupsPerSecond = -1;
+    double cpuPercent = -1;
+};
+
+// The headless process on a silent line for ten seconds: the context switches of all its threads per second,
+// and its CPU time against one core.
+Idle idle(QProcess& reader) {
+    const long long pid = reader.processId();
+    QThread::msleep(1000); // let the start settle
+    const auto before = tavlo::bench::threadSwitches(pid);
+    const double cpuBefore = tavlo::bench::processCpuSeconds(pid);
+    const auto begin = Clock::now();
+    QThread::msleep(10000);
+    const auto after = tavlo::bench::threadSwitches(pid);
+    const double cpu = tavlo::bench::processCpuSeconds(pid) - cpuBefore;
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    std::fprintf(stderr, "idle wake-ups of the headless process by thread:\n");
+    tavlo::bench::printSwitchesPerThread(before, after, seconds);
+    Idle result;
+    result.wakeupsPerSecond =
+        static_cast<double>(tavlo::bench::totalSwitches(after) - tavlo::bench::totalSwitches(before)) / seconds;
+    result.cpuPercent = 100.0 * cpu / seconds;
+    return result;
+}
+
 void stop(QProcess& p) {
     p.terminate();
     if (!p.waitForFinished(10000)) {
@@ -178,6 +206,14 @@ int main(int argc, char** argv) {
 
     Flood throughput, memory;
     double p99 = -1;
+    Idle quiet;
+    {
+        Pty pty;
+        QProcess tavlo;
+        if (startReader(tavlo, bin + "/tavlo", tavloArgs + QStringList{pty.name}, true))
+            quiet = idle(tavlo);
+        stop(tavlo);
+    }
     {
         Pty pty;
         QProcess tavlo;
@@ -214,5 +250,7 @@ int main(int argc, char** argv) {
     std::printf("e2e_latency_p99_us: %.0f\n", p99);
     std::printf("e2e_rss_growth_kib: %ld\n", memory.rssAtEnd - memory.rssAt10k);
     std::printf("python_values_per_s: %.0f\n", python.valuesPerSecond);
+    std::printf("e2e_idle_cpu_pct: %.3f\n", quiet.cpuPercent);
+    std::printf("e2e_idle_wakeups_per_s: %.2f\n", quiet.wakeupsPerSecond);
     return 0;
 }
