@@ -122,7 +122,10 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
     }
 }
 
-WeightWorker::~WeightWorker() = default;
+WeightWorker::~WeightWorker() {
+    // A worker whose body never ran may still have a writer thread from an early request.
+    endWriter();
+}
 
 int WeightWorker::receiveTimeoutMs() {
     return serial::SerialPortLocal::getFeatures().hostGetDataTimeout ? 0 : kReceiveTimeoutMs;
@@ -147,30 +150,11 @@ int WeightWorker::doInBackground() {
     m_count = 0;
     m_parityError = m_framingError = false;
 
-    {
-        std::lock_guard lock(m_requestMutex);
-        m_writerStop = false;
-    }
-    std::thread writer;
-    try {
-        writer = std::thread([this] { writeLoop(); });
-    } catch (const std::system_error&) {
-        // No thread to spare: the read loop writes the requests between two reads instead.
-    }
+    // However the body ends, the writer thread (if a request started one) ends with it.
     struct WriterEnd {
         WeightWorker& worker;
-        std::thread& thread;
-        ~WriterEnd() {
-            if (!thread.joinable())
-                return;
-            {
-                std::lock_guard lock(worker.m_requestMutex);
-                worker.m_writerStop = true;
-            }
-            worker.m_requestArrived.notify_all();
-            thread.join();
-        }
-    } writerEnd{*this, writer};
+        ~WriterEnd() { worker.endWriter(); }
+    } writerEnd{*this};
     // A read waiting in the library ends only when its port closes; Stop closes it at once.
     Interruption::Hook stopHook([this] { closeForStop(); });
 
@@ -183,9 +167,10 @@ int WeightWorker::doInBackground() {
         }
         int byte;
         try {
-            if (!writer.joinable())
+            if (m_writerFailed)
                 writeRequests();
-            byte = m_sp->getByte();
+            if (!readByte(byte))
+                break;
             if (byte >= 0)
                 receive(byte, processor);
         } catch (const serial::SerialIoError& failure) {
@@ -239,11 +224,32 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
 }
 
 void WeightWorker::requestData(const QByteArray& text) {
-    {
-        std::lock_guard lock(m_requestMutex);
-        m_requests += text;
+    std::lock_guard lock(m_requestMutex);
+    if (m_writerStop)
+        return; // the run is over
+    m_requests += text;
+    if (!m_writer.joinable()) {
+        // Started with the first request only: a worker that never sends one has no thread to wake or end.
+        try {
+            m_writer = std::thread([this] { writeLoop(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: the read loop writes the requests between two reads instead.
+            m_writerFailed = true;
+        }
     }
     m_requestArrived.notify_all();
+}
+
+void WeightWorker::endWriter() {
+    std::thread writer;
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_writerStop = true;
+        writer.swap(m_writer);
+    }
+    m_requestArrived.notify_all();
+    if (writer.joinable())
+        writer.join();
 }
 
 void WeightWorker::writeRequests() {
@@ -276,7 +282,26 @@ void WeightWorker::writeLoop() {
     }
 }
 
+bool WeightWorker::readByte(int& byte) {
+    // Paired with closeForStop: either Stop sees this read coming and closes the port under it, or this sees
+    // Stop and does not read.
+    m_inRead = true;
+    struct Leave {
+        std::atomic<bool>& inRead;
+        ~Leave() { inRead = false; }
+    } leave{m_inRead};
+    if (m_stopping)
+        return false;
+    byte = m_sp->getByte();
+    return true;
+}
+
 void WeightWorker::closeForStop() {
+    m_stopping = true;
+    // A body busy with a record checks for Stop before its next read; closing the port under it would only
+    // make its next port call fail.
+    if (!m_inRead)
+        return;
     std::lock_guard lock(m_portMutex);
     try {
         m_sp->close();

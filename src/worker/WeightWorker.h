@@ -7,10 +7,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <random>
+#include <thread>
 
 namespace serial {
 class SerialConfig;
@@ -94,7 +96,12 @@ private:
     void writeRequests();
     // The writer thread: waits (without a timeout) for request texts and writes them until the body ends.
     void writeLoop();
-    // Stop's interruption hook: closing the port ends a read that waits in the library at once.
+    // Ends the writer thread, if there is one, and lets no request start another.
+    void endWriter();
+    // Reads one byte (or -1 for none) into byte; false, without reading, once Stop has begun.
+    bool readByte(int& byte);
+    // Stop's interruption hook: closing the port ends a read that waits in the library at once. The port is
+    // closed only while a read is under way; otherwise the body sees Stop before it reads again.
     void closeForStop();
 
     std::mt19937 m_generator;
@@ -114,6 +121,12 @@ private:
     std::condition_variable m_requestArrived;
     QByteArray m_requests;
     bool m_writerStop = false;
+    std::thread m_writer;
+    // No writer thread could be started: the read loop writes the requests.
+    std::atomic<bool> m_writerFailed{false};
+    // Set while the body is in a read, and by Stop's hook before it looks at that.
+    std::atomic<bool> m_inRead{false};
+    std::atomic<bool> m_stopping{false};
     // What a close at Stop reported; done() logs it.
     QString m_stopCloseFailure;
 };
