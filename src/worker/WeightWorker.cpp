@@ -46,6 +46,9 @@ QString messageOf(const std::exception& failure) {
     return QString::fromLocal8Bit(failure.what());
 }
 
+// How long Stop watches a read under way end by itself before it closes the port under it.
+constexpr std::chrono::microseconds kStopSpin{200};
+
 // How many of the dropped bytes the overflow report shows.
 constexpr qsizetype kOverflowShown = 64;
 
@@ -298,8 +301,13 @@ bool WeightWorker::readByte(int& byte) {
 
 void WeightWorker::closeForStop() {
     m_stopping = true;
-    // A body busy with a record checks for Stop before its next read; closing the port under it would only
-    // make its next port call fail.
+    // A body busy with a record checks for Stop before its next read, and a read that serves bytes already
+    // received ends within microseconds. Only a read still under way after a short spin may be waiting in the
+    // library for the line; closing the port under a busy body would only cost a blocking close and a failing
+    // port call.
+    const auto spinEnd = std::chrono::steady_clock::now() + kStopSpin;
+    while (m_inRead && std::chrono::steady_clock::now() < spinEnd) {
+    }
     if (!m_inRead)
         return;
     std::lock_guard lock(m_portMutex);
