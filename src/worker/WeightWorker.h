@@ -44,7 +44,7 @@ public:
     static constexpr int kReopenIntervalMs = 1000;
     // How long one read waits in the native library for a byte. A byte, Stop (which closes the port) and a
     // request (written by a thread of its own) never wait for it; it only sets how often an idle worker wakes.
-    static constexpr int kReceiveTimeoutMs = 500;
+    static constexpr int kReceiveTimeoutMs = 750;
 
     // Opens and prepares the port; throws when no port is configured or the port layer fails, and then leaves
     // the port closed and the view disconnected. The worker keeps its own copy of the settings.
