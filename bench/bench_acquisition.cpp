@@ -1,6 +1,8 @@
 // Acquisition over a real pseudo-terminal with the real native library (libtspWin.so next to this program):
-// throughput and loss under a flood, latency from the terminator to the worker's hand-over, and the CPU an
-// idle worker uses. The last lines are the figures that CI reads.
+// throughput and loss under a flood, latency from the terminator to the worker's hand-over, the CPU and the
+// wake-ups of an idle worker, and how long Stop takes. The last lines are the figures that CI reads.
+#include "ProcessWakeups.h"
+
 #include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
@@ -41,7 +43,9 @@ struct Figures {
     double latencyP99Us = 0;
     double handOverP99Us = 0;
     double idleCpuPercent = -1;
+    double idleWakeupsPerSecond = -1;
     double stopWorstMs = -1;
+    double stopIdleWorstMs = -1;
 } g_figures;
 
 // Counts what the worker delivers; checks that record n carries the value n.
@@ -232,7 +236,8 @@ double processCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// (c) A worker waiting for data for ten seconds: CPU time of the whole process against one core.
+// (c) A worker waiting for data for ten seconds: CPU time of the whole process against one core, and the
+// context switches of all its threads (each one a wake-up) per second.
 void BM_IdleCpu(benchmark::State& state) {
     for (auto _ : state) {
         Pty pty;
@@ -240,14 +245,45 @@ void BM_IdleCpu(benchmark::State& state) {
         auto worker = std::make_shared<WeightWorker>(view, settings(pty.device));
         worker->execute();
         idleFor(200); // let the start settle
+        const auto switchesBefore = tavlo::bench::threadSwitches();
         const double cpuBefore = processCpuSeconds();
         const Clock::time_point begin = Clock::now();
         idleFor(10000);
         const double cpu = processCpuSeconds() - cpuBefore;
+        const auto switchesAfter = tavlo::bench::threadSwitches();
         const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
         stop(worker, view);
         g_figures.idleCpuPercent = 100.0 * cpu / wall;
+        g_figures.idleWakeupsPerSecond = static_cast<double>(tavlo::bench::totalSwitches(switchesAfter) -
+                                                             tavlo::bench::totalSwitches(switchesBefore)) /
+                                         wall;
+        std::fprintf(stderr, "idle wake-ups by thread:\n");
+        tavlo::bench::printSwitchesPerThread(switchesBefore, switchesAfter, wall);
         state.counters["idle_cpu_pct"] = g_figures.idleCpuPercent;
+        state.counters["idle_wakeups_per_s"] = g_figures.idleWakeupsPerSecond;
+    }
+}
+
+// (e) Stop of a worker that waits for data on a silent line: from the cancellation to the body's exit, the
+// worst of twenty runs. The wait in the library must end at Stop, not at its timeout.
+void BM_StopIdle(benchmark::State& state) {
+    for (auto _ : state) {
+        double worst = 0;
+        for (int run = 0; run < 20; ++run) {
+            Pty pty;
+            BenchView view;
+            auto worker = std::make_shared<WeightWorker>(view, settings(pty.device));
+            worker->execute();
+            // At a different point of the receive timeout each time.
+            idleFor(50 + 37 * run % 450);
+            const Clock::time_point begin = Clock::now();
+            worker->cancel(true);
+            worker->waitForBody();
+            worst = std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+            runUntil([&] { return view.disconnected; }, 10000);
+        }
+        g_figures.stopIdleWorstMs = worst;
+        state.counters["stop_idle_worst_ms"] = worst;
     }
 }
 
@@ -291,6 +327,7 @@ BENCHMARK(BM_Throughput)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Latency)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StopUnderFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -312,6 +349,8 @@ int main(int argc, char** argv) {
     std::printf("acq_records_per_s: %.0f\n", g_figures.recordsPerSecond);
     std::printf("acq_lost: %lld\n", g_figures.lost);
     std::printf("acq_latency_p99_us: %.0f\n", g_figures.latencyP99Us);
-    std::printf("acq_idle_cpu_pct: %.2f\n", g_figures.idleCpuPercent);
+    std::printf("acq_idle_cpu_pct: %.3f\n", g_figures.idleCpuPercent);
+    std::printf("acq_idle_wakeups_per_s: %.2f\n", g_figures.idleWakeupsPerSecond);
+    std::printf("acq_stop_idle_ms: %.3f\n", g_figures.stopIdleWorstMs);
     return 0;
 }

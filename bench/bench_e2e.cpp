@@ -1,10 +1,12 @@
 // The whole headless wedge through a pseudo-terminal: throughput without loss, latency at an instrument's
-// pace, memory over a million records, and the same stream read by a short Python script for comparison.
-// Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib and python_values_per_s; then the
-// same throughput and latency through a TCP connection (e2e_tcp_values_per_s, e2e_tcp_latency_p99_us) and the
-// throughput with the data log on (e2e_data_log_values_per_s). With --additions only the throughput run, the
-// TCP runs and the data-log run are made (no memory run, no Python run).
+// pace, memory over a million records, wake-ups and CPU of the idle process, and the same stream read by a
+// short Python script for comparison. Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib,
+// e2e_idle_wakeups_per_s, e2e_idle_cpu_pct and python_values_per_s; then the same throughput and latency through a
+// TCP connection (e2e_tcp_values_per_s, e2e_tcp_latency_p99_us) and the throughput with the data log on
+// (e2e_data_log_values_per_s). With --additions only the idle, throughput, TCP and data-log runs are made (no
+// memory run, no Python run).
 #include "../tests/fakes/ResidentMemory.h"
+#include "ProcessWakeups.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -201,6 +203,32 @@ template <typename Link> double latencyP99Us(QProcess& reader, Link& pty) {
     return latencies[static_cast<size_t>(latencies.size() * 99 / 100)];
 }
 
+struct Idle {
+    double wakeupsPerSecond = -1;
+    double cpuPercent = -1;
+};
+
+// The headless process on a silent line for ten seconds: the context switches of all its threads per second,
+// and its CPU time against one core.
+Idle idle(QProcess& reader) {
+    const long long pid = reader.processId();
+    QThread::msleep(1000); // let the start settle
+    const auto before = tavlo::bench::threadSwitches(pid);
+    const double cpuBefore = tavlo::bench::processCpuSeconds(pid);
+    const auto begin = Clock::now();
+    QThread::msleep(10000);
+    const auto after = tavlo::bench::threadSwitches(pid);
+    const double cpu = tavlo::bench::processCpuSeconds(pid) - cpuBefore;
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    std::fprintf(stderr, "idle wake-ups of the headless process by thread:\n");
+    tavlo::bench::printSwitchesPerThread(before, after, seconds);
+    Idle result;
+    result.wakeupsPerSecond =
+        static_cast<double>(tavlo::bench::totalSwitches(after) - tavlo::bench::totalSwitches(before)) / seconds;
+    result.cpuPercent = 100.0 * cpu / seconds;
+    return result;
+}
+
 void stop(QProcess& p) {
     p.terminate();
     if (!p.waitForFinished(10000)) {
@@ -221,6 +249,14 @@ int main(int argc, char** argv) {
     const bool additionsOnly = app.arguments().contains(QStringLiteral("--additions"));
     Flood throughput, memory;
     double p99 = -1;
+    Idle quiet;
+    {
+        Pty pty;
+        QProcess tavlo;
+        if (startReader(tavlo, bin + "/tavlo", tavloArgs + QStringList{pty.name}, true))
+            quiet = idle(tavlo);
+        stop(tavlo);
+    }
     {
         Pty pty;
         QProcess tavlo;
@@ -291,5 +327,7 @@ int main(int argc, char** argv) {
     std::printf("e2e_tcp_latency_p99_us: %.0f\n", tcpP99);
     std::printf("e2e_data_log_values_per_s: %.0f\n", dataLog.valuesPerSecond);
     std::printf("e2e_data_log_lost: %ld\n", dataLog.lost);
+    std::printf("e2e_idle_cpu_pct: %.3f\n", quiet.cpuPercent);
+    std::printf("e2e_idle_wakeups_per_s: %.2f\n", quiet.wakeupsPerSecond);
     return 0;
 }

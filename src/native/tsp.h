@@ -6,6 +6,13 @@
  * other thread may close it while that read is returning, and the library makes the close wait for the read,
  * so that a read never touches a device that was closed (or a descriptor that was reused).
  *
+ * Waiting: with a receive timeout above 0, SerGetByte and SerGetData wait in the library (without spinning)
+ * until a byte arrives, the timeout ends, or the port is closed; SerClosePort from another thread ends such a
+ * wait at once, and the read then reports no byte or a failed read. One other thread may write the port
+ * (SerPutByte, SerPutData) while a read waits: the write goes out at once and neither waits for the other.
+ * The calls on the receive side (SerRxReadyCount, SerRxFlush, SerSetTimeoutRx, SerGetTimeoutRx) do wait
+ * for a read in progress.
+ *
  * Port handles are 0-based slot numbers. SerOpenPort stores the 1-based slot in the record's `port` field;
  * the handle is that number minus 1. Handle -1 stands for a closed port and every call on it fails.
  */
@@ -89,7 +96,8 @@ TSP_API int32_t SerOpenPort(TspPortConfig* config);
 TSP_API int32_t SerConfigure(int32_t handle, const TspPortConfig* config);
 TSP_API int32_t SerClosePort(int32_t handle);
 
-/* Non-blocking with receive timeout 0: one byte 0 to 255, TSP_NO_BYTE, or TSP_READ_FAILED. */
+/* One byte 0 to 255, TSP_NO_BYTE when none arrived within the receive timeout (with timeout 0: at once), or
+ * TSP_READ_FAILED. */
 TSP_API int32_t SerGetByte(int32_t handle);
 /* Up to count bytes into buffer; the number stored (0 to count), or -1 when the read failed. */
 TSP_API int32_t SerGetData(int32_t handle, uint8_t* buffer, int32_t count);

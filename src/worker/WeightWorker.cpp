@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cxxabi.h>
+#include <thread>
 #include <typeinfo>
 
 namespace tavlo::worker {
@@ -49,6 +50,9 @@ QString messageOf(const std::exception& failure) {
         return own->message();
     return QString::fromLocal8Bit(failure.what());
 }
+
+// How long Stop watches a read under way end by itself before it closes the port under it.
+constexpr std::chrono::microseconds kStopSpin{200};
 
 // How many of the dropped bytes the overflow report shows.
 constexpr qsizetype kOverflowShown = 64;
@@ -122,6 +126,7 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
         const bool dsr = sp->sigDSR();
         const bool cts = sp->sigCTS();
         m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+        sp->setTimeoutRx(receiveTimeoutMs());
     } catch (...) {
         // Nothing runs yet: give the port back and the window its idle state, so that the next Start works.
         try {
@@ -134,7 +139,14 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
     }
 }
 
-WeightWorker::~WeightWorker() = default;
+WeightWorker::~WeightWorker() {
+    // A worker whose body never ran may still have a writer thread from an early request.
+    endWriter();
+}
+
+int WeightWorker::receiveTimeoutMs() {
+    return serial::SerialPortLocal::getFeatures().hostGetDataTimeout ? 0 : kReceiveTimeoutMs;
+}
 
 bool WeightWorker::isNetwork() const {
     return m_source && m_source->isNetwork();
@@ -162,11 +174,19 @@ int WeightWorker::doInBackground() {
     std::uniform_int_distribution<int> idleSleep(0, 4);
     m_count = 0;
     m_parityError = m_framingError = false;
-    // Stop ends a wait for bytes at once.
+    // However the body ends, the writer thread (if a request started one) ends with it.
+    struct WriterEnd {
+        WeightWorker& worker;
+        ~WriterEnd() { worker.endWriter(); }
+    } writerEnd{*this};
+    // Stop ends a wait for bytes at once: a network source's wait wakes on its pipe, and a serial read waiting
+    // in the library ends when Stop closes its port under it.
     const std::shared_ptr<WakePipe> wake = m_wake;
-    Interruption::Hook wakeOnCancel([wake] {
+    Interruption::Hook stopHook([this, wake] {
         if (wake)
             wake->signal();
+        else
+            closeForStop();
     });
 
     // Cancellation is checked before every byte as well, so that Stop works under a continuous flood.
@@ -176,20 +196,24 @@ int WeightWorker::doInBackground() {
                 break;
             continue;
         }
-        writeRequests();
+        if (m_writerFailed)
+            writeRequests();
         int byte;
         try {
-            byte = m_source->getByte();
+            if (!readByte(byte))
+                break;
             if (byte < 0 && m_source->canWait())
                 m_source->waitForBytes(kReceiveTimeoutMs);
         } catch (const serial::SerialIoError& failure) {
-            // Only a failing read means a lost device; the port is reopened once it is back.
-            if (!reopenAfterFailure(failure))
+            // Only a failing read means a lost device, and a port that Stop closed under the read is none.
+            if (isCancelled() || !reopenAfterFailure(failure))
                 break;
             continue;
         }
         if (byte >= 0)
             receive(byte, processor);
+        // A serial read waited the receive timeout already (or, with the wait emulated elsewhere, did not wait at
+        // all): the short pause keeps a library that returns at once from turning this into a spin.
         if (byte < 0 && !m_source->canWait() && !sleep(idleSleep(m_generator)))
             break;
     }
@@ -269,27 +293,94 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
 }
 
 void WeightWorker::requestData(const QByteArray& text) {
-    {
-        QMutexLocker lock(&m_requestMutex);
-        m_requests += text;
+    std::lock_guard lock(m_requestMutex);
+    if (m_writerStop)
+        return; // the run is over
+    m_requests += text;
+    if (!m_writer.joinable()) {
+        // Started with the first request only: a worker that never sends one has no thread to wake or end.
+        try {
+            m_writer = std::thread([this] { writeLoop(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: the read loop writes the requests between two reads instead.
+            m_writerFailed = true;
+        }
     }
-    if (m_wake)
-        m_wake->signal();
+    m_requestArrived.notify_all();
+}
+
+void WeightWorker::endWriter() {
+    std::thread writer;
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_writerStop = true;
+        writer.swap(m_writer);
+    }
+    m_requestArrived.notify_all();
+    if (writer.joinable())
+        writer.join();
 }
 
 void WeightWorker::writeRequests() {
     QByteArray pending;
     {
-        QMutexLocker lock(&m_requestMutex);
+        std::lock_guard lock(m_requestMutex);
         if (m_requests.isEmpty())
             return;
         pending.swap(m_requests);
     }
+    std::lock_guard lock(m_writeMutex);
     try {
         m_source->putData(pending);
     } catch (const std::exception& failure) {
-        // A request that could not be written (a short write) is reported; reading goes on.
-        m_view.logImportantEvent(failureText(failure));
+        // A lost port is the reader's to report and reopen; a write cut off by Stop is no failure.
+        if (!isCancelled())
+            m_view.logImportantEvent(failureText(failure));
+    }
+}
+
+void WeightWorker::writeLoop() {
+    std::unique_lock lock(m_requestMutex);
+    for (;;) {
+        m_requestArrived.wait(lock, [this] { return m_writerStop || !m_requests.isEmpty(); });
+        if (m_writerStop)
+            return;
+        lock.unlock();
+        writeRequests();
+        lock.lock();
+    }
+}
+
+bool WeightWorker::readByte(int& byte) {
+    // Paired with closeForStop: either Stop sees this read coming and closes the port under it, or this sees
+    // Stop and does not read.
+    m_inRead = true;
+    struct Leave {
+        std::atomic<bool>& inRead;
+        ~Leave() { inRead = false; }
+    } leave{m_inRead};
+    if (m_stopping)
+        return false;
+    byte = m_source->getByte();
+    return true;
+}
+
+void WeightWorker::closeForStop() {
+    m_stopping = true;
+    // A body busy with a record checks for Stop before its next read, and a read that serves bytes already
+    // received ends within microseconds. Only a read still under way after a short spin may be waiting in the
+    // library for the line; closing the port under a busy body would only cost a blocking close and a failing
+    // port call.
+    const auto spinEnd = std::chrono::steady_clock::now() + kStopSpin;
+    while (m_inRead && std::chrono::steady_clock::now() < spinEnd) {
+    }
+    if (!m_inRead)
+        return;
+    std::lock_guard lock(m_portMutex);
+    try {
+        m_source->close();
+    } catch (const std::exception& failure) {
+        m_stopCloseFailure = failureText(failure);
     }
 }
 
@@ -310,6 +401,7 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
     m_view.logImportantEvent(resourceBundle().format(
         QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)}));
     try {
+        std::lock_guard writeLock(m_writeMutex); // no request goes out through a handle being released
         m_source->close();
     } catch (...) {
         // The device is gone; its handle is released all the same.
@@ -321,7 +413,13 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
         if (isCancelled())
             return false;
         try {
-            m_source = reopenSource();
+            std::unique_ptr<ByteSource> source = reopenSource();
+            {
+                // Neither a write nor Stop's close may meet the source while it is replaced.
+                std::lock_guard writeLock(m_writeMutex);
+                std::lock_guard portLock(m_portMutex);
+                m_source = std::move(source);
+            }
             m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
             return true;
         } catch (const base::TavloException& attempt) {
@@ -343,7 +441,7 @@ std::unique_ptr<ByteSource> WeightWorker::reopenSource() {
     try {
         port->rxFlush();
         setRunningLines(*port);
-        port->setTimeoutRx(0);
+        port->setTimeoutRx(receiveTimeoutMs());
     } catch (...) {
         port->close();
         throw;
@@ -371,6 +469,13 @@ void WeightWorker::done() {
     } catch (const std::exception& failure) {
         m_view.logImportantEvent(failureText(failure));
     }
+    QString stopCloseFailure;
+    {
+        std::lock_guard lock(m_portMutex);
+        stopCloseFailure.swap(m_stopCloseFailure);
+    }
+    if (!stopCloseFailure.isEmpty())
+        m_view.logImportantEvent(stopCloseFailure);
     m_view.setConnectedInGUI(false);
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QMutex>
-
 #include "config/Config.h"
 #include "worker/BackgroundTask.h"
 #include "worker/DataLine.h"
@@ -10,9 +8,13 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
+#include <thread>
 
 namespace serial {
 class SerialConfig;
@@ -46,8 +48,10 @@ public:
     static constexpr qsizetype kMaxBacklog = 4096;
     // Pause between attempts to reopen a port that failed while reading.
     static constexpr int kReopenIntervalMs = 1000;
-    // The longest a wait for bytes lasts on a source that can wait; Stop and requests end it earlier.
-    static constexpr int kReceiveTimeoutMs = 250;
+    // How long one wait for bytes lasts: a serial read waiting in the native library, or a network source's
+    // wait. A byte, Stop (which closes the port or wakes the wait) and a request (written by a thread of its own)
+    // never wait for it; it only sets how often an idle worker wakes.
+    static constexpr int kReceiveTimeoutMs = 750;
     // The longest a connection attempt to a network instrument lasts.
     static constexpr int kConnectTimeoutMs = 3000;
 
@@ -68,14 +72,17 @@ public:
 
     const config::Config& config() const { return m_config; }
 
-    // Queues a request text (an instrument's data command) that the worker's own thread writes to the port
-    // between two reads, so that the port keeps a single user. Callable from any thread.
+    // Queues a request text (an instrument's data command) for the worker's writer thread, which sends it at
+    // once, beside the read that waits for the answer. Callable from any thread; never waits for the port.
     void requestData(const QByteArray& text);
 
     // Records whose processing fails are logged there as well (set before execute()).
     void setDataLog(std::shared_ptr<DataLog> log) { m_dataLog = std::move(log); }
     // True when the port is a network address rather than a serial port.
     bool isNetwork() const;
+    // The receive timeout the worker gives its port: kReceiveTimeoutMs where the native library waits by itself,
+    // 0 where the port layer would emulate the wait by spinning (the worker then polls with short sleeps).
+    static int receiveTimeoutMs();
 
 protected:
     int doInBackground() override;
@@ -111,6 +118,15 @@ private:
     void writeRequests();
     // Opens the configured source again after a loss, ready to read.
     std::unique_ptr<ByteSource> reopenSource();
+    // The writer thread: waits (without a timeout) for request texts and writes them until the body ends.
+    void writeLoop();
+    // Ends the writer thread, if there is one, and lets no request start another.
+    void endWriter();
+    // Reads one byte (or -1 for none) into byte; false, without reading, once Stop has begun.
+    bool readByte(int& byte);
+    // Stop's interruption hook: closing the port ends a read that waits in the library at once. The port is
+    // closed only while a read is under way; otherwise the body sees Stop before it reads again.
+    void closeForStop();
 
     std::mt19937 m_generator;
     WeightWorkerView& m_view;
@@ -124,8 +140,22 @@ private:
     bool m_parityError = false;
     bool m_framingError = false;
     bool m_connectedShown = false;
-    QMutex m_requestMutex;
+    // Guards m_source against Stop's close from another thread while the body replaces it.
+    std::mutex m_portMutex;
+    // Held by the writer thread while it uses the port, so that a reopen never replaces it under a write.
+    std::mutex m_writeMutex;
+    std::mutex m_requestMutex;
+    std::condition_variable m_requestArrived;
     QByteArray m_requests;
+    bool m_writerStop = false;
+    std::thread m_writer;
+    // No writer thread could be started: the read loop writes the requests.
+    std::atomic<bool> m_writerFailed{false};
+    // Set while the body is in a read, and by Stop's hook before it looks at that.
+    std::atomic<bool> m_inRead{false};
+    std::atomic<bool> m_stopping{false};
+    // What a close at Stop reported; done() logs it.
+    QString m_stopCloseFailure;
 };
 
 } // namespace tavlo::worker

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -385,6 +386,40 @@ TEST_F(SerialPtyTest, CloseDoesNotWaitForAReceiveTimeout) {
     reader.join();
     EXPECT_TRUE(result == -1 || result == TSP_READ_FAILED) << result;
     EXPECT_EQ(ioFailure([&] { port->getByte(); }), "getByte failed");
+}
+
+// A read that waits an hour in the library, on a thread of its own; the byte, -1 or TSP_READ_FAILED.
+std::future<int32_t> waitingRead(SerialPortLocal& port) {
+    port.setTimeoutRx(3600000);
+    return std::async(std::launch::async, [&port] {
+        try {
+            return port.getByte();
+        } catch (const SerialIoError&) {
+            return static_cast<int32_t>(TSP_READ_FAILED);
+        }
+    });
+}
+
+TEST_F(SerialPtyTest, AByteWakesAReadWaitingInTheLibrary) {
+    SerialPortLocal port(SerialConfig(m_pty.qname()));
+    for (const char byte : std::string("a\n\0", 3)) {
+        std::future<int32_t> read = waitingRead(port);
+        m_pty.write(std::string(1, byte));
+        ASSERT_EQ(read.wait_for(kDeadline), std::future_status::ready) << "the read waited for its timeout";
+        EXPECT_EQ(read.get(), static_cast<uint8_t>(byte));
+    }
+}
+
+TEST_F(SerialPtyTest, AWriteGoesOutWhileAReadWaits) {
+    SerialPortLocal port(SerialConfig(m_pty.qname()));
+    std::future<int32_t> read = waitingRead(port);
+    // Whether or not the read has begun to wait yet, the write must neither wait for it nor end it.
+    port.putData(QByteArrayLiteral("Q\r\n"));
+    EXPECT_EQ(m_pty.read(3), "Q\r\n");
+    EXPECT_EQ(read.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    m_pty.write("7");
+    ASSERT_EQ(read.wait_for(kDeadline), std::future_status::ready);
+    EXPECT_EQ(read.get(), '7');
 }
 
 TEST_F(SerialPtyTest, DeviceWithoutModemLinesOrCounters) {

@@ -131,6 +131,9 @@ PosixPort::~PosixPort() {
 }
 
 void PosixPort::interrupt() {
+    // Set before the byte goes in: a waiter that sees the byte also sees the flag and leaves the byte for
+    // every other waiter of this closing port.
+    m_closing = true;
     if (m_wake[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
@@ -138,15 +141,28 @@ void PosixPort::interrupt() {
 }
 
 bool PosixPort::waitFor(short events, int timeoutMs) {
+    if (m_closing)
+        return false;
     pollfd p[2] = {{m_fd, events, 0}, {m_wake[0], POLLIN, 0}};
     const nfds_t count = m_wake[0] >= 0 ? 2 : 1;
     int r;
     do {
         r = ::poll(p, count, timeoutMs);
     } while (r < 0 && errno == EINTR);
-    if (r <= 0 || (count == 2 && (p[1].revents & POLLIN)))
+    if (count == 2 && (p[1].revents & POLLIN)) {
+        // A wake-up for a closing port stays in the pipe, so that every wait of that port ends; any other is
+        // taken out, or each later wait would return at once and the reader would spin.
+        if (!m_closing)
+            drainWakeups();
         return false;
-    return true;
+    }
+    return r > 0;
+}
+
+void PosixPort::drainWakeups() {
+    char bytes[64];
+    while (::read(m_wake[0], bytes, sizeof bytes) > 0) {
+    }
 }
 
 bool PosixPort::makeRaw(int fd) {

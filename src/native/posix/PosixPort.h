@@ -2,6 +2,7 @@
 
 #include "native/common/Port.h"
 
+#include <atomic>
 #include <termios.h>
 
 namespace tsp {
@@ -34,8 +35,11 @@ public:
 
 private:
     bool setModemBit(int bit, bool on);
-    // Waits for the device (events) or an interrupt; false on timeout or interrupt.
+    // Waits for the device (events) or an interrupt; false on timeout or interrupt, and at once once the port
+    // is closing.
     bool waitFor(short events, int timeoutMs);
+    // Empties the wake-up pipe (it is non-blocking).
+    void drainWakeups();
     // Reads the driver's error counters; false when the driver has none.
     bool readCounters(int32_t counts[5]);
 
@@ -44,6 +48,8 @@ private:
     bool m_setExclusive;
     // A pipe whose read end every wait watches too; interrupt() writes to it.
     int m_wake[2] = {-1, -1};
+    // Set by interrupt(): the port is leaving the handle table, so no wait of it may start or go on.
+    std::atomic<bool> m_closing{false};
     // Counter values seen by the last query of each condition.
     int32_t m_seen[5] = {0, 0, 0, 0, 0};
     std::mutex m_counterLock;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -73,6 +77,38 @@ TEST(FluidSynthMidi, MissingAudioOutputFailsConstruction) {
     } catch (const MidiError& e) {
         EXPECT_NE(std::string(e.what()).find("No audio output"), std::string::npos) << e.what();
     }
+}
+
+bool eventually(const std::function<bool()>& pred) {
+    for (int i = 0; i < 1000 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return pred();
+}
+
+TEST(FluidSynthMidi, AudioOutputRunsOnlyAroundNotes) {
+    FluidSynthMidi::Options options;
+    options.audioDriver = "alsa";
+    options.alsaDevice = "null"; // ALSA's discarding device: a real driver thread without a sound card
+    std::unique_ptr<FluidSynthMidi> synth;
+    try {
+        synth = std::make_unique<FluidSynthMidi>(options);
+    } catch (const MidiError& e) {
+        GTEST_SKIP() << "no ALSA null device here: " << e.what();
+    }
+    EXPECT_FALSE(synth->outputOpen()) << "the driver runs before any note";
+    synth->noteOn(9, 56, 127);
+    EXPECT_TRUE(synth->outputOpen());
+    synth->noteOff(9, 56, 127);
+    synth->noteOn(9, 56, 127); // a note within the close delay keeps the driver
+    EXPECT_TRUE(synth->outputOpen());
+    synth->noteOff(9, 56, 127);
+    ASSERT_TRUE(eventually([&] { return !synth->outputOpen(); })) << "the driver stayed open in silence";
+    synth->noteOn(9, 56, 127);
+    EXPECT_TRUE(synth->outputOpen()) << "the next note opens it again";
+    synth->close();
+    EXPECT_FALSE(synth->outputOpen());
+    synth->noteOn(9, 56, 127);
+    EXPECT_FALSE(synth->outputOpen()) << "a closed synthesiser opens nothing";
 }
 
 TEST(FluidSynthMidi, FindsTheGeneralMidiSoundfont) {

@@ -92,6 +92,10 @@ FluidSynthMidi::FluidSynthMidi(const Options& options) {
             m_driver = new_fluid_audio_driver(m_settings, m_synth);
             if (!m_driver)
                 throw MidiError(withReason("No audio output for the MIDI synthesiser"));
+            // The output works; it opens again with the first note.
+            delete_fluid_audio_driver(m_driver);
+            m_driver = nullptr;
+            m_closer = std::thread([this] { closeLoop(); });
         }
     } catch (...) {
         release();
@@ -101,6 +105,45 @@ FluidSynthMidi::FluidSynthMidi(const Options& options) {
 
 FluidSynthMidi::~FluidSynthMidi() {
     close();
+}
+
+void FluidSynthMidi::stopClosing() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closerStop = true;
+    }
+    m_closeChanged.notify_all();
+    if (m_closer.joinable() && m_closer.get_id() != std::this_thread::get_id())
+        m_closer.join();
+}
+
+void FluidSynthMidi::closeLoop() {
+    std::unique_lock lock(m_mutex);
+    while (!m_closerStop) {
+        if (!m_closeDue) {
+            m_closeChanged.wait(lock);
+            continue;
+        }
+        const auto due = *m_closeDue;
+        if (m_closeChanged.wait_until(lock, due) != std::cv_status::timeout)
+            continue; // a new note or the end: look again
+        if (!m_closeDue || *m_closeDue != due)
+            continue;
+        if (m_synth && fluid_synth_get_active_voice_count(m_synth) > 0) {
+            m_closeDue = std::chrono::steady_clock::now() + kCloseDelay; // still sounding
+            continue;
+        }
+        m_closeDue.reset();
+        if (m_driver) {
+            delete_fluid_audio_driver(m_driver);
+            m_driver = nullptr;
+        }
+    }
+}
+
+bool FluidSynthMidi::outputOpen() {
+    std::lock_guard lock(m_mutex);
+    return m_driver != nullptr;
 }
 
 void FluidSynthMidi::release() {
@@ -120,17 +163,30 @@ void FluidSynthMidi::release() {
 
 void FluidSynthMidi::noteOn(int channel, int key, int velocity) {
     std::lock_guard lock(m_mutex);
-    if (m_synth)
-        fluid_synth_noteon(m_synth, channel, key, velocity);
+    if (!m_synth)
+        return;
+    m_closeDue.reset();
+    if (!m_renderer && !m_driver) {
+        // A failure leaves this note silent; the next one tries again.
+        m_driver = new_fluid_audio_driver(m_settings, m_synth);
+    }
+    fluid_synth_noteon(m_synth, channel, key, velocity);
 }
 
 void FluidSynthMidi::noteOff(int channel, int key, int) {
-    std::lock_guard lock(m_mutex);
-    if (m_synth)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_synth)
+            return;
         fluid_synth_noteoff(m_synth, channel, key);
+        if (m_driver)
+            m_closeDue = std::chrono::steady_clock::now() + kCloseDelay;
+    }
+    m_closeChanged.notify_all();
 }
 
 void FluidSynthMidi::close() {
+    stopClosing();
     std::lock_guard lock(m_mutex);
     release();
 }
