@@ -140,8 +140,12 @@ namespace {
 TEST_F(CloseWhileTyping, TheStatusLineShowsTheBacklogWhileItLasts) {
     worker::Keybot::setBacklogLimit(std::chrono::milliseconds(0));
     VudareDiVezFrame2& w = startWithTwoWaiting();
-    EXPECT_TRUE(w.statusLabel()->text().startsWith(QStringLiteral("Typing falls behind: 2")))
-        << w.statusLabel()->text().toStdString();
+    // The status line was last refreshed when a record came in: the three records may all have been queued
+    // before the keyboard took the first, so it counts the value under way too, or not.
+    const QString status = w.statusLabel()->text();
+    EXPECT_TRUE(status.startsWith(QStringLiteral("Typing falls behind: 2")) ||
+                status.startsWith(QStringLiteral("Typing falls behind: 3")))
+        << status.toStdString();
     m_gate->openNow();
     const QString counted = test::tavloText("line.count") + QStringLiteral("3");
     EXPECT_TRUE(processEventsUntil([&] { return w.statusLabel()->text() == counted; }))
