@@ -71,7 +71,7 @@ PreviewPanel::PreviewPanel(SettingsSource settings, QWidget* parent)
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("Samples:"), sampleBox);
-    form->addRow(QStringLiteral("Record:"), recordField);
+    form->addRow(QStringLiteral("Re&cord:"), recordField); // Alt+C reaches the field from anywhere on the tab
     form->addRow(QStringLiteral("Extracted:"), extractedLabel);
     form->addRow(QStringLiteral("Typed:"), typedLabel);
     form->addRow(QStringLiteral("Event log:"), logView);
