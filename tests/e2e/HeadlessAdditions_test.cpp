@@ -26,16 +26,6 @@ int closedPort() {
     return server.serverPort();
 }
 
-void stop(QProcess& p) {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-}
-
 struct StableCase {
     const char* instrument;
 };
@@ -105,8 +95,8 @@ TEST(HeadlessNetwork, AnInstrumentRestartedMidRunIsReconnected) {
     second.start(TAVLO_BIN_DIR "/tavlo-sim", {"--tcp", port, "--values", "2", "--count", "1"});
     ASSERT_TRUE(readUntil(tavlo, err, "is back and reopened", true, 15000)) << err.toStdString();
     ASSERT_TRUE(readUntil(tavlo, out, "2\n", false, 10000)) << err.toStdString();
-    stop(tavlo);
-    stop(second);
+    tavlo::test::stopProcess(tavlo, 10000);
+    tavlo::test::stopProcess(second, 10000);
     err += tavlo.readAllStandardError();
     EXPECT_EQ(tavlo.exitCode(), 0) << err.toStdString();
     EXPECT_EQ(err.count("failed while reading"), 1) << err.toStdString();

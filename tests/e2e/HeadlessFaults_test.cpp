@@ -21,14 +21,6 @@ namespace {
 
 const Settings kGeneric{{"instrument", "GENERIC"}, {"inputTerminator", "10"}, {"delay", "0"}};
 
-QString settingsFile(QTemporaryDir& dir, const Settings& settings) {
-    const QString path = dir.filePath("settings.xml");
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(tavlo::test::settingsExport(settings));
-    return path;
-}
-
 QProcess* startSim(QObject* parent, const QStringList& args, QByteArray& out) {
     auto* sim = new QProcess(parent);
     sim->start(QStringLiteral(TAVLO_BIN_DIR "/tavlo-sim"), args);
@@ -46,7 +38,8 @@ TEST(HeadlessFaults, AVanishedPortIsReopenedWhenItComesBack) {
 
     QProcess tavlo;
     tavlo.start(QStringLiteral(TAVLO_BIN_DIR "/tavlo"),
-                {"--headless", "--settings", settingsFile(dir, kGeneric), "--output", "print", "--count", "2", link});
+                {"--headless", "--settings", tavlo::test::writeSettingsFile(dir, kGeneric), "--output", "print",
+                 "--count", "2", link});
     QByteArray err;
     ASSERT_TRUE(tavlo::test::readUntil(tavlo, err, "RTS: ", true, 10000)) << err.toStdString();
     ::kill(static_cast<pid_t>(first->processId()), SIGUSR1);
@@ -89,7 +82,7 @@ TEST(HeadlessFaults, RandomBytesNeitherCrashNorGrowMemory) {
     tavlo.setStandardOutputFile(QProcess::nullDevice());
     tavlo.setStandardErrorFile(QProcess::nullDevice());
     tavlo.start(QStringLiteral(TAVLO_BIN_DIR "/tavlo"),
-                {"--headless", "--settings", settingsFile(dir, kGeneric), "--output", "print", name});
+                {"--headless", "--settings", tavlo::test::writeSettingsFile(dir, kGeneric), "--output", "print", name});
     ASSERT_TRUE(tavlo.waitForStarted(5000));
     QRandomGenerator random(20261208);
     QByteArray chunk(4096, 0);

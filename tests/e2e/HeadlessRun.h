@@ -33,6 +33,26 @@ inline QByteArray settingsExport(const QList<QPair<QString, QString>>& entries) 
     return xml;
 }
 
+// Writes settingsExport(entries) to settings.xml in dir and returns its path.
+inline QString writeSettingsFile(const QTemporaryDir& dir, const QList<QPair<QString, QString>>& entries) {
+    const QString path = dir.filePath("settings.xml");
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(settingsExport(entries));
+    return path;
+}
+
+// Ends a program this test started: SIGTERM first, SIGKILL when it has not ended within graceMs.
+inline void stopProcess(QProcess& p, int graceMs = 5000) {
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(graceMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+}
+
 inline bool readUntil(QProcess& p, QByteArray& buffer, const QByteArray& wanted, bool fromStderr, int ms) {
     QDeadlineTimer deadline(ms);
     while (!buffer.contains(wanted)) {

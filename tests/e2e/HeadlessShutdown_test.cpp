@@ -16,24 +16,6 @@ using Settings = QList<QPair<QString, QString>>;
 
 namespace {
 
-QString writeSettings(QTemporaryDir& dir, const Settings& settings) {
-    const QString path = dir.filePath("settings.xml");
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(tavlo::test::settingsExport(settings));
-    return path;
-}
-
-void stop(QProcess& p) {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-}
-
 // Run with and without a chosen backend: neither may crash, type or touch the port.
 class NoKeyboard : public ::testing::TestWithParam<const char*> {};
 
@@ -42,7 +24,8 @@ TEST_P(NoKeyboard, HeadlessEndsWithStatusOneBeforeOpeningThePort) {
     char name[256] = {};
     ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
     QTemporaryDir dir;
-    const QString settings = writeSettings(dir, {{"instrument", "GENERIC"}, {"inputTerminator", "10"}});
+    const QString settings =
+        tavlo::test::writeSettingsFile(dir, {{"instrument", "GENERIC"}, {"inputTerminator", "10"}});
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
@@ -90,7 +73,7 @@ protected:
         QByteArray simOut;
         ASSERT_TRUE(readUntil(m_sim, simOut, "\n", false, 10000));
         const QString device = QString::fromLatin1(simOut.left(simOut.indexOf('\n')));
-        const QString settings = writeSettings(
+        const QString settings = tavlo::test::writeSettingsFile(
             m_dir,
             {{"instrument", "GENERIC"}, {"inputTerminator", "10"}, {"delay", "8"}, {"outputTerminator", "ENTER"}});
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -112,8 +95,8 @@ protected:
     }
 
     void TearDown() override {
-        stop(m_tavlo);
-        stop(m_sim);
+        tavlo::test::stopProcess(m_tavlo);
+        tavlo::test::stopProcess(m_sim);
     }
 
     void finish() {

@@ -1,6 +1,7 @@
 // The program as a user runs it: the window on a private X server, tavlo-sim as the instrument and an xterm
 // as the application that receives the values. Start and Stop are pressed with the keyboard, the window is
 // closed the way a window manager's close button does it, and the settings must then be on disk.
+#include "HeadlessRun.h"
 #include "XvfbSession.h"
 
 #include "../fakes/QtTestApp.h"
@@ -40,16 +41,6 @@ QString storedSettings(const QString& configHome) {
             all += QString::fromUtf8(file.readAll());
     }
     return all;
-}
-
-void stop(QProcess& p) {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
 }
 
 TEST(WindowUnderX11, StartTypesIntoTheFocusedApplicationStopEndsItAndClosingSaves) {
@@ -112,8 +103,8 @@ TEST(WindowUnderX11, StartTypesIntoTheFocusedApplicationStopEndsItAndClosingSave
     EXPECT_EQ(tavlo.exitCode(), 0);
     EXPECT_TRUE(storedSettings(home.filePath("config")).contains(device))
         << storedSettings(home.filePath("config")).toStdString();
-    stop(tavlo);
-    stop(sim);
+    tavlo::test::stopProcess(tavlo);
+    tavlo::test::stopProcess(sim);
 }
 
 } // namespace
