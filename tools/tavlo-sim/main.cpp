@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
@@ -196,6 +197,38 @@ private:
     std::vector<int> m_clients;
 };
 
+// Sends the records in turn (each stable record after its unstable ones) until the count is reached or a stop
+// signal arrives, waiting for the request text before each when one is set; then tells the caller "done N" and
+// lingers. False when a record could not be sent.
+bool sendRecords(const Options& o, const std::function<bool(QByteArray&)>& awaitRequest,
+                 const std::function<bool(const QByteArray&)>& send) {
+    QByteArray pending;
+    long long sent = 0;
+    bool good = true;
+    for (qsizetype i = 0; !g_stop && (o.count < 0 || sent < o.count); i = (i + 1) % o.stable.size()) {
+        for (int u = 0; u <= o.unstableCount && !g_stop && (o.count < 0 || sent < o.count); ++u) {
+            if (!o.request.isEmpty() && !awaitRequest(pending))
+                break;
+            if (!send(u < o.unstableCount ? o.unstable[i] : o.stable[i])) {
+                good = false;
+                g_stop = 1;
+                break;
+            }
+            if (g_stop)
+                break;
+            ++sent;
+            if (o.request.isEmpty() && o.intervalMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
+        }
+    }
+    // Tells a caller that everything was handed over.
+    std::printf("done %lld\n", sent);
+    std::fflush(stdout);
+    for (int waited = 0; !g_stop && waited < o.lingerMs; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return good;
+}
+
 int fail(const QString& message) {
     std::fprintf(stderr, "tavlo-sim: %s\n", qPrintable(message));
     return 2;
@@ -299,24 +332,12 @@ int main(int argc, char** argv) {
         if (parser.isSet("wait-usr1"))
             while (!g_go && !g_stop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        QByteArray pending;
-        long long sent = 0;
-        for (qsizetype i = 0; !g_stop && (o.count < 0 || sent < o.count); i = (i + 1) % o.stable.size()) {
-            for (int u = 0; u <= o.unstableCount && !g_stop && (o.count < 0 || sent < o.count); ++u) {
-                if (!o.request.isEmpty() && !server.waitForRequest(o.request, pending))
-                    break;
-                server.send(u < o.unstableCount ? o.unstable[i] : o.stable[i]);
-                if (g_stop)
-                    break;
-                ++sent;
-                if (o.request.isEmpty() && o.intervalMs > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
-            }
-        }
-        std::printf("done %lld\n", sent);
-        std::fflush(stdout);
-        for (int waited = 0; !g_stop && waited < o.lingerMs; waited += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        sendRecords(
+            o, [&](QByteArray& pending) { return server.waitForRequest(o.request, pending); },
+            [&](const QByteArray& record) {
+                server.send(record);
+                return true;
+            });
         return 0;
     }
 
@@ -344,32 +365,12 @@ int main(int argc, char** argv) {
         while (!g_go && !g_stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-    QByteArray pending;
-    long long sent = 0;
-    int status = 0;
-    for (qsizetype i = 0; !g_stop && (o.count < 0 || sent < o.count); i = (i + 1) % o.stable.size()) {
-        for (int u = 0; u <= o.unstableCount && !g_stop && (o.count < 0 || sent < o.count); ++u) {
-            if (!o.request.isEmpty() && !waitForRequest(master, o.request, pending))
-                break;
-            const QByteArray& record = u < o.unstableCount ? o.unstable[i] : o.stable[i];
-            if (!writeAll(master, record)) {
-                status = 1;
-                g_stop = 1;
-                break;
-            }
-            ++sent;
-            if (o.request.isEmpty() && o.intervalMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
-        }
-    }
-    // Tells a caller that everything was handed to the terminal.
-    std::printf("done %lld\n", sent);
-    std::fflush(stdout);
-    for (int waited = 0; !g_stop && waited < o.lingerMs; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool sentAll = sendRecords(
+        o, [&](QByteArray& pending) { return waitForRequest(master, o.request, pending); },
+        [&](const QByteArray& record) { return writeAll(master, record); });
     if (!link.isEmpty())
         QFile::remove(link);
     ::close(slave);
     ::close(master);
-    return status;
+    return sentAll ? 0 : 1;
 }
