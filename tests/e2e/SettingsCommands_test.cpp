@@ -3,6 +3,7 @@
 #include "HeadlessRun.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -84,6 +85,65 @@ TEST_F(SettingsCommandsE2e, InvalidImportedValuesAreNamedAndTheImportStillSuccee
     const CommandRun r = tavlo({"--import-settings", file("in.xml", settingsExport({{"delay", "5000"}}))});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.err.contains("delay: stored \"5000\" is not valid; 20 is used")) << r.err.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// Both commands against java.util.prefs, an independent implementation of the export format: what Tavlo exports
+// passes its document-type validation, and what it exports Tavlo imports. Skipped where no JDK is installed.
+class SettingsAgainstJava : public SettingsCommandsE2e {
+protected:
+    void SetUp() override {
+        SettingsCommandsE2e::SetUp();
+        if (QStandardPaths::findExecutable("javac").isEmpty() || QStandardPaths::findExecutable("java").isEmpty())
+            GTEST_SKIP() << "no JDK (javac and java) on this machine";
+        QProcess javac;
+        javac.start("javac",
+                    {"-d", m_home.path(), QStringLiteral(TAVLO_TEST_DATA_DIR "/prefs-oracle/PrefsOracle.java")});
+        ASSERT_TRUE(javac.waitForFinished(60000)) << "javac did not finish";
+        ASSERT_EQ(javac.exitCode(), 0) << javac.readAllStandardError().toStdString();
+    }
+    // The oracle with its own preferences root inside this test's folder.
+    CommandRun java(const QStringList& args) {
+        QProcess p;
+        p.start("java", QStringList{"-Djava.util.prefs.userRoot=" + m_home.filePath("java-prefs"), "-cp", m_home.path(),
+                                    "PrefsOracle"} +
+                            args);
+        CommandRun r;
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+};
+
+TEST_F(SettingsAgainstJava, EachReadsWhatTheOtherWrites) {
+    ASSERT_EQ(
+        tavlo({"--import-settings", file("in.xml", settingsExport({{"bitRate", "11"}, {"port", "/dev/ttyUSB3"}}))})
+            .exitCode,
+        0);
+    ASSERT_EQ(tavlo({"--export-settings", file("tavlo.xml")}).exitCode, 0);
+    const CommandRun javaRead = java({"import", file("tavlo.xml")});
+    ASSERT_EQ(javaRead.exitCode, 0) << javaRead.err.toStdString();
+    EXPECT_TRUE(javaRead.out.contains("bitRate=11\n")) << javaRead.out.toStdString();
+    EXPECT_TRUE(javaRead.out.contains("port=/dev/ttyUSB3\n")) << javaRead.out.toStdString();
+
+    const CommandRun written = java({"export", file("java.xml"), "bitRate=5", "delay=30", "port=/dev/ttyS1"});
+    ASSERT_EQ(written.exitCode, 0) << written.err.toStdString();
+    const CommandRun imported = tavlo({"--import-settings", file("java.xml")});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
+    ASSERT_EQ(tavlo({"--export-settings", file("again.xml")}).exitCode, 0);
+    const QByteArray again = read(file("again.xml"));
+    EXPECT_TRUE(again.contains("<entry key=\"bitRate\" value=\"5\"/>")) << again.data();
+    EXPECT_TRUE(again.contains("<entry key=\"delay\" value=\"30\"/>")) << again.data();
+    EXPECT_TRUE(again.contains("<entry key=\"port\" value=\"/dev/ttyS1\"/>")) << again.data();
 }
 
 } // namespace
