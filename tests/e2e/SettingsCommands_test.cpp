@@ -23,14 +23,19 @@ protected:
 
     // tavlo with a private home, so that the store it reads and writes is this test's own.
     CommandRun tavlo(const QStringList& args) {
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", m_home.path());
         env.insert("XDG_CONFIG_HOME", m_home.filePath(".config"));
+        return run(QStringLiteral(TAVLO_BIN_DIR "/tavlo"), args, env, 20000);
+    }
+    // Runs a program to its end (killed after timeoutMs) and collects its exit status and output.
+    static CommandRun run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                          int timeoutMs) {
+        QProcess p;
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TAVLO_BIN_DIR "/tavlo"), args);
+        p.start(program, args);
         CommandRun r;
-        if (!p.waitForFinished(20000)) {
+        if (!p.waitForFinished(timeoutMs)) {
             p.kill();
             p.waitForFinished(5000);
             return r;
@@ -107,20 +112,11 @@ protected:
     }
     // The oracle with its own preferences root inside this test's folder.
     CommandRun java(const QStringList& args) {
-        QProcess p;
-        p.start("java", QStringList{"-Djava.util.prefs.userRoot=" + m_home.filePath("java-prefs"), "-cp", m_home.path(),
-                                    "PrefsOracle"} +
-                            args);
-        CommandRun r;
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return run("java",
+                   QStringList{"-Djava.util.prefs.userRoot=" + m_home.filePath("java-prefs"), "-cp", m_home.path(),
+                               "PrefsOracle"} +
+                       args,
+                   QProcessEnvironment::systemEnvironment(), 60000);
     }
 };
 

@@ -42,6 +42,19 @@ QString lostPrefix() {
 }
 
 // The arguments of the last logged SerSetTimeoutRx call: handle and milliseconds; {-1, -1} when there is none.
+// What the worker wrote to the virtual port, once at least `size` bytes are there (fewer after the wait's limit).
+QByteArray takeOutput(qsizetype size) {
+    QByteArray sent;
+    processEventsUntil([&] {
+        uint8_t buffer[64];
+        const int32_t n = tspSimTakeOutput(kPort, buffer, sizeof buffer);
+        if (n > 0)
+            sent.append(reinterpret_cast<const char*>(buffer), n);
+        return sent.size() >= size;
+    });
+    return sent;
+}
+
 std::pair<int, int> lastReceiveTimeout() {
     static const QRegularExpression call(QStringLiteral("SerSetTimeoutRx\\((\\d+), (\\d+)\\)"));
     std::pair<int, int> found{-1, -1};
@@ -118,14 +131,7 @@ TEST_F(WeightWorkerWait, ARequestGoesOutWhileTheReadWaits) {
     startWaitingAnHour();
     m_worker->requestData(QByteArrayLiteral("Q\r\n"));
     m_worker->requestData(QByteArrayLiteral("S\r\n"));
-    QByteArray sent;
-    ASSERT_TRUE(processEventsUntil([&] {
-        uint8_t buffer[64];
-        const int32_t n = tspSimTakeOutput(kPort, buffer, sizeof buffer);
-        sent.append(reinterpret_cast<const char*>(buffer), n);
-        return sent.size() >= 6;
-    })) << sent.toStdString();
-    EXPECT_EQ(sent, QByteArray("Q\r\nS\r\n"));
+    EXPECT_EQ(takeOutput(6), QByteArray("Q\r\nS\r\n"));
     // The answer still reaches the reader that was waiting all along.
     feed(kPort, "1\n");
     ASSERT_TRUE(processEventsUntil([&] { return view.lines.size() == 1; }));
@@ -177,14 +183,7 @@ TEST_F(WeightWorkerWait, ARequestAfterAReopenGoesToTheNewPort) {
     }));
     EXPECT_EQ(lastReceiveTimeout().second, WeightWorker::kReceiveTimeoutMs) << "the reopened port waits as well";
     m_worker->requestData(QByteArrayLiteral("Q\r\n"));
-    QByteArray sent;
-    ASSERT_TRUE(processEventsUntil([&] {
-        uint8_t buffer[64];
-        const int32_t n = tspSimTakeOutput(kPort, buffer, sizeof buffer);
-        sent.append(reinterpret_cast<const char*>(buffer), n);
-        return sent.size() >= 3;
-    }));
-    EXPECT_EQ(sent, QByteArray("Q\r\n"));
+    EXPECT_EQ(takeOutput(3), QByteArray("Q\r\n"));
 }
 
 } // namespace

@@ -25,14 +25,16 @@ def help_options(program):
             continue
         # The option column ends where two spaces begin the explanation.
         column = re.split(r"\s{2,}", stripped, maxsplit=1)[0]
-        for word in re.split(r",\s*|\s", column):
-            if word.startswith("-D") and not word.startswith("--"):
-                options.add("-D")
-            else:
-                match = OPTION.match(word)
-                if match:
-                    options.add(match.group(1))
+        options.update(filter(None, map(option_name, re.split(r",\s*|\s", column))))
     return options
+
+
+def option_name(word):
+    """The option a word names ("-D" for every property), or None."""
+    if word.startswith("-D") and not word.startswith("--"):
+        return "-D"
+    match = OPTION.match(word)
+    return match.group(1) if match else None
 
 
 def man_sections(source):
@@ -54,13 +56,7 @@ def man_options(lines):
             continue
         tag = lines[i + 1].replace("\\-", "-")
         tag = re.sub(r"^\.[A-Z]+\s+", "", tag)
-        for word in re.findall(r"-[\w-]+", tag):
-            if word.startswith("-D") and not word.startswith("--"):
-                options.add("-D")
-            else:
-                match = OPTION.match(word)
-                if match:
-                    options.add(match.group(1))
+        options.update(filter(None, map(option_name, re.findall(r"-[\w-]+", tag))))
     return options
 
 
