@@ -5,21 +5,18 @@
 namespace tavlo::worker {
 
 // Where a worker's bytes come from: the serial port, or a network connection to an instrument. The worker's
-// thread is its only reader; wake() may be called from any thread.
+// thread is its only reader; a request may be written from another thread beside a read.
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
 
     // The next received byte, or -1 when none is waiting. Throws serial::SerialIoError when the source is lost.
     virtual int getByte() = 0;
-    // The bytes waiting, at most max of them (possibly none). Throws like getByte().
-    virtual QByteArray readBatch(qsizetype max);
     // True when waitForBytes() really waits; otherwise the caller pauses by itself between empty reads.
     virtual bool canWait() const { return false; }
-    // Waits up to timeoutMs until a byte is waiting or wake() is called; returns at once when a byte is waiting.
+    // Waits up to timeoutMs until a byte is waiting or the source's wake-up fires; returns at once when a byte is
+    // waiting.
     virtual void waitForBytes(int timeoutMs) { (void)timeoutMs; }
-    // Ends a wait under way (and the next one) at once. Any thread.
-    virtual void wake() {}
     // Line errors seen with the last byte read; a network connection has none.
     virtual bool sigParityErr() { return false; }
     virtual bool sigFrameErr() { return false; }

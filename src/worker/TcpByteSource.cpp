@@ -179,26 +179,12 @@ int TcpByteSource::getByte() {
     return static_cast<unsigned char>(m_buffer[m_pos++]);
 }
 
-QByteArray TcpByteSource::readBatch(qsizetype max) {
-    if (m_pos >= m_len && !fill())
-        return {};
-    const int n = static_cast<int>(std::min<qsizetype>(max, m_len - m_pos));
-    QByteArray out(m_buffer + m_pos, n);
-    m_pos += n;
-    return out;
-}
-
 void TcpByteSource::waitForBytes(int timeoutMs) {
     if (m_pos < m_len || m_fd < 0)
         return;
     pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake ? m_wake->fd() : -1, POLLIN, 0}};
     if (::poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN))
         m_wake->drain();
-}
-
-void TcpByteSource::wake() {
-    if (m_wake)
-        m_wake->signal();
 }
 
 void TcpByteSource::putData(const QByteArray& data) {

@@ -39,16 +39,14 @@ public:
     // The host and port of "tcp://HOST:PORT"; none (with the reason in error) when it is not one.
     static std::optional<Address> parseAddress(const QString& portName, QString* error = nullptr);
 
-    // Connects within timeoutMs; a wake() of the pipe ends the attempt early. Throws serial::SerialIoError
+    // Connects within timeoutMs; a signal of the wake-up pipe ends the attempt early. Throws serial::SerialIoError
     // with the system's reason when the address does not resolve, refuses or cannot be reached.
     TcpByteSource(const QString& portName, std::shared_ptr<WakePipe> wake, int timeoutMs);
     ~TcpByteSource() override;
 
     int getByte() override;
-    QByteArray readBatch(qsizetype max) override;
     bool canWait() const override { return true; }
     void waitForBytes(int timeoutMs) override;
-    void wake() override;
     void putData(const QByteArray& data) override;
     void close() override;
     bool isNetwork() const override { return true; }

@@ -134,12 +134,12 @@ TEST(TcpByteSource, WakeEndsAWaitFromAnotherThread) {
     const int peer = listener.accept();
     std::thread waker([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        source.wake();
+        wake->signal();
     });
     source.waitForBytes(-1); // without end: only the wake-up ends it
     waker.join();
     // A wake-up that came while nobody waited ends the next wait at once as well.
-    source.wake();
+    wake->signal();
     source.waitForBytes(-1);
     ::close(peer);
 }
