@@ -43,6 +43,7 @@ Config Config::copyConfig(const Config& s) {
                 s.getIgnoreTimeLimit(), s.getIgnoreDifference());
     copy.stableOnly = s.stableOnly;
     copy.m_dataLogFile = s.m_dataLogFile;
+    static_cast<ConfigAdditions&>(copy) = s;
     return copy;
 }
 
@@ -58,7 +59,8 @@ bool Config::hasChanged(const Config& o) const {
                         c.notifyWhenMinimizedToTray, c.checkForUpdates, c.abortAutoStartWhenPrevPortNotAvailable,
                         c.ignoreDuplicates, c.stableOnly, c.m_dataLogFile);
     };
-    return settings(*this) != settings(o);
+    return settings(*this) != settings(o) ||
+           static_cast<const ConfigAdditions&>(*this) != static_cast<const ConfigAdditions&>(o);
 }
 
 int Config::getDelayAsInt() const {

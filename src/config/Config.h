@@ -25,9 +25,41 @@ public:
     virtual void propertyChange(const PropertyChangeEvent& event) = 0;
 };
 
+// The settings added for the bench, the reading service and the fleet. Each is off (or at its default) unless
+// set, and the store keeps only those that are set. Copied and compared as a whole.
+struct ConfigAdditions {
+    // Each run of control characters inside a record becomes this text before extraction, and those at the
+    // record's ends are removed; empty: off.
+    QString replaceControlCharacters;
+    // The desktop-wide key combination that sends the instrument's request (portable key-sequence text, as
+    // "Ctrl+Alt+W"); empty: none.
+    QString requestHotkey;
+    // Values are typed (or printed); off, readings are only logged and served.
+    bool typeValues = true;
+    // The station's name in readings and MQTT topics; empty: the computer's host name.
+    QString station;
+    // The local reading service's TCP port on the loopback addresses; 0: off.
+    int readingServicePort = 0;
+    // The web origins (space-separated, exact) whose pages may use the reading service.
+    QString readingServiceOrigins;
+    // MQTT: the broker (tcp://HOST:PORT or ssl://HOST:PORT; empty: off), the readings topic ({station} is
+    // replaced; empty: tavlo/{station}/readings), the quality of service, the user, the file holding the
+    // password, the CA certificates for ssl://, commands from the broker, and the bound of the backlog.
+    QString mqttBroker;
+    QString mqttTopic;
+    int mqttQos = 1;
+    QString mqttUser;
+    QString mqttPasswordFile;
+    QString mqttCaFile;
+    bool mqttCommands = false;
+    int mqttBacklog = 100000;
+
+    bool operator==(const ConfigAdditions&) const = default;
+};
+
 // All user settings in one plain record. Setters store without validation; only setInstrument notifies.
 // The record is written on the window's thread and read by the workers when they are built.
-class Config {
+class Config : public ConfigAdditions {
 public:
     using H = ConfigHelper;
 

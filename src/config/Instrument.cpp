@@ -33,12 +33,15 @@ constexpr const char* SH = R"(\(\s*([0-9]*)\))";
 constexpr const char* TA = R"(Wg,([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 constexpr const char* WE = R"(^0(-?\s+[0-9]*\.?[0-9]+))";
 
-// Stability rules. A&D: the header "US" marks motion, "OL" an overload; "ST" and "QT" are stable. Mettler Toledo:
-// "S D" is a dynamic (unstable) weight, "S +" and "S -" over- and underload; "S S" is stable. Kern and Ohaus
-// put a "?" after an unstable weight. Sartorius leaves the unit out while the weight moves, so the number is
-// followed only by blanks and the line end.
-constexpr const char* UNSTABLE_AND = R"(^\s*(US|OL),)";
-constexpr const char* UNSTABLE_METTLER = R"(^S ?[D+-])";
+// Stability rules. A&D: the header "US" marks motion; "ST" and "QT" are stable. Mettler Toledo: "S D" is a
+// dynamic (unstable) weight; "S S" is stable. Kern and Ohaus put a "?" after an unstable weight. Sartorius leaves
+// the unit out while the weight moves, so the number is followed only by blanks and the line end.
+constexpr const char* UNSTABLE_AND = R"(^\s*US,)";
+constexpr const char* UNSTABLE_METTLER = R"(^S ?D)";
+// Overload rules: records that carry a number which is no weight. A&D sends "OL,+9999999E+19" over its range;
+// Mettler Toledo "S +" over and "S -" under its range.
+constexpr const char* OVERLOAD_AND = R"(^\s*OL,)";
+constexpr const char* OVERLOAD_METTLER = R"(^S ?[+-])";
 constexpr const char* UNSTABLE_QUESTION = R"(\?)";
 constexpr const char* UNSTABLE_SARTORIUS = R"([0-9][ \r\n]*$)";
 
@@ -88,6 +91,9 @@ constexpr I::Sample WEDDERBURN_SAMPLES[] = {{"\nA    2.10", ""}, {"0    2.45", "
                                             {"4-    0.35", ""},  {"14/06/2016 13:26:35", ""},
                                             {"1", ""},           {"B@G", ""}};
 
+// Instrument commands. Mitutoyo's 264-007 interface answers the request "1" and carriage return with one reading.
+constexpr InstrumentCommands MITUTOYO_COMMANDS{.request = "1\r", .source = "Mitutoyo digimatic interface 264-007"};
+
 // A profile with the numeric expression and 8N1 at 9600 bit/s, ended by line feed: the most common kind.
 constexpr I::Profile numeric(const char* pattern, I::Serial serial = S9600_8N1_LF, const char* messageKey = nullptr,
                              std::span<const I::Sample> samples = BASE_SAMPLES) {
@@ -98,8 +104,9 @@ constexpr I::Profile asKern572() {
     return I::Profile{.pattern = G, .serialFrom = &I::KERN_572, .unstable = UNSTABLE_QUESTION};
 }
 
-constexpr I::Profile withRule(I::Profile profile, const char* unstable) {
+constexpr I::Profile withRule(I::Profile profile, const char* unstable, const char* overload = nullptr) {
     profile.unstable = unstable;
+    profile.overload = overload;
     return profile;
 }
 
@@ -127,7 +134,7 @@ constinit const I I::BARCODE_ALPHA_COMPLETE{3, "BARCODE_ALPHA_COMPLETE", "barcod
                                                        .messageKey = "barcode_alphanumeric_complete.defaultMessage",
                                                        .samples = BARCODE_COMPLETE_SAMPLES}};
 constinit const I I::AND{4, "AND", nullptr, "A&D",
-                         withRule(numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES), UNSTABLE_AND)};
+                         withRule(numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES), UNSTABLE_AND, OVERLOAD_AND)};
 constinit const I I::AND_SIMPLE{5, "AND_SIMPLE", nullptr, "A&D (no handshaking)",
                                 I::Profile{.patternFrom = &I::AND, .serialFrom = &I::AND}};
 constinit const I I::AND_EM{
@@ -161,12 +168,15 @@ constinit const I I::KERN_RPB{
 constinit const I I::KEYENCE_IL{23, "KEYENCE_IL", nullptr, "Keyence IL",
                                 numeric(KY, S9600_8N1_LF, nullptr, KEYENCE_SAMPLES)};
 constinit const I I::METTLER_DIALOG{24, "METTLER_DIALOG", nullptr, "Mettler Toledo Dialog",
-                                    withRule(numeric(G), UNSTABLE_METTLER)};
+                                    withRule(numeric(G), UNSTABLE_METTLER, OVERLOAD_METTLER)};
 constinit const I I::METTLER_PRINT{25, "METTLER_PRINT", nullptr, "Mettler Toledo Print",
-                                   withRule(numeric(G, S2400_7E1_LF), UNSTABLE_METTLER)};
-constinit const I I::MITUTOYO{
-    26, "MITUTOYO", nullptr, "Mitutoyo 264-007",
-    I::Profile{.pattern = MI, .serial = {5, 3, 0, 0, 13}, .samples = MITUTOYO_SAMPLES, .dataCommand = "1\r"}};
+                                   withRule(numeric(G, S2400_7E1_LF), UNSTABLE_METTLER, OVERLOAD_METTLER)};
+constinit const I I::MITUTOYO{26, "MITUTOYO", nullptr, "Mitutoyo 264-007",
+                              I::Profile{.pattern = MI,
+                                         .serial = {5, 3, 0, 0, 13},
+                                         .samples = MITUTOYO_SAMPLES,
+                                         .dataCommand = "1\r",
+                                         .commands = &MITUTOYO_COMMANDS}};
 constinit const I I::MITUTOYO_LSM_6200{27, "MITUTOYO_LSM_6200", nullptr, "Mitutoyo LSM-6200",
                                        numeric(ML, S9600_8N1_LF, nullptr, MITUTOYO_LSM_SAMPLES)};
 constinit const I I::MYWEIGH_HD{28, "MYWEIGH_HD", nullptr, "MyWeigh HD",
@@ -234,6 +244,42 @@ QString I::getStabilityRule() const {
     if (m_profile.patternFrom)
         return m_profile.patternFrom->getStabilityRule();
     return QString::fromLatin1(m_profile.unstable ? m_profile.unstable : "");
+}
+
+QString I::getOverloadRule() const {
+    if (m_profile.patternFrom)
+        return m_profile.patternFrom->getOverloadRule();
+    return QString::fromLatin1(m_profile.overload ? m_profile.overload : "");
+}
+
+QString I::getUnitRule() const {
+    if (m_profile.patternFrom)
+        return m_profile.patternFrom->getUnitRule();
+    return QString::fromLatin1(m_profile.unit ? m_profile.unit : "");
+}
+
+const InstrumentCommands* I::commands() const {
+    return m_profile.commands;
+}
+
+QByteArray I::getCommand(InstrumentCommand command) const {
+    const InstrumentCommands* table = commands();
+    if (!table)
+        return {};
+    switch (command) {
+    case InstrumentCommand::Request:
+        return QByteArray(table->request);
+    case InstrumentCommand::Tare:
+        return QByteArray(table->tare);
+    case InstrumentCommand::Zero:
+        return QByteArray(table->zero);
+    }
+    return {};
+}
+
+QString I::getAcknowledgementRule() const {
+    const InstrumentCommands* table = commands();
+    return QString::fromLatin1(table && table->acknowledgement ? table->acknowledgement : "");
 }
 
 QList<QPair<QString, QString>> I::getTestStrings() const {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "config/ConfigHelper.h"
+#include "config/InstrumentCommand.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -41,8 +43,16 @@ public:
         const Instrument* patternFrom = nullptr; // expression and samples come from this profile
         const Instrument* serialFrom = nullptr;  // serial defaults come from this profile
         // An expression searched in the raw record (terminator included) that finds the instrument's mark of
-        // an unstable or overloaded reading; none for instruments whose records carry no such mark.
+        // a reading still in motion; none for instruments whose records carry no such mark.
         const char* unstable = nullptr;
+        // An expression searched in the raw record that finds the instrument's mark of a reading over or under
+        // its range; such a record is never a weight. None where the maker documents no such record.
+        const char* overload = nullptr;
+        // An expression searched in the part of the record after the value; its group 1 is the unit text the
+        // record carries (for display only). None for records without a unit.
+        const char* unit = nullptr;
+        // The commands the maker documents for the instrument's interface; null for none.
+        const InstrumentCommands* commands = nullptr;
     };
 
     constexpr Instrument(int ordinal, const char* name, const char* labelKey, const char* labelText, Profile profile)
@@ -71,6 +81,18 @@ public:
     // The stability rule (see Profile::unstable); empty when the profile has none.
     QString getStabilityRule() const;
     bool hasStabilityRule() const { return !getStabilityRule().isEmpty(); }
+    // The overload rule (see Profile::overload); empty when the profile has none.
+    QString getOverloadRule() const;
+    // The unit rule (see Profile::unit); empty when the profile has none.
+    QString getUnitRule() const;
+    // The bytes that make the instrument carry out the command; empty when its maker documents none.
+    QByteArray getCommand(InstrumentCommand command) const;
+    bool hasCommand(InstrumentCommand command) const { return !getCommand(command).isEmpty(); }
+    // An expression that finds the instrument's acknowledgement of a tare or zero command in a record, which
+    // is logged and never typed; empty when the profile has none.
+    QString getAcknowledgementRule() const;
+    // The command table entry, or null.
+    const InstrumentCommands* commands() const;
     // Pairs of (record, expected value of the value group); an empty expected value means "no match".
     QList<QPair<QString, QString>> getTestStrings() const;
     QString toPlainString() const { return display(); }

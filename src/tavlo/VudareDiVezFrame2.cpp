@@ -1,4 +1,6 @@
 #include "tavlo/VudareDiVezFrame2.h"
+
+#include "output/Outputs.h"
 #include "worker/Keybot.h"
 
 #include "base/ResourceBundle.h"
@@ -126,6 +128,7 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
         synths = [] { return platform::createMidiSynth(); };
     m_acquisition = std::make_unique<worker::Acquisition>(*this, std::move(keyboards), std::move(synths));
     m_acquisition->setPortFailureHint([](const QString& port) { return util::PermissionHints::forSerialPort(port); });
+    m_acquisition->setOutputFactory(&output::createOutputs);
 
     listPortsAtStart(commandLinePort); // 3
     loadConfigAtStart();               // 4

@@ -7,7 +7,6 @@
 #include "platform/KeyboardDevice.h"
 #include "platform/MidiSynth.h"
 #include "serial/SerialIoError.h"
-#include "worker/DataLog.h"
 #include "worker/Ignorer.h"
 #include "worker/Keybot.h"
 #include "worker/SoundBot.h"
@@ -16,6 +15,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QHostInfo>
+#include <QPointer>
+#include <QUuid>
 
 namespace tavlo::worker {
 
@@ -40,6 +42,50 @@ QString failureMessage(const std::exception& failure) {
 
 } // namespace
 
+// Stands between the worker and the view: everything goes on to the view, and the worker's status events come
+// back to the run that started it, as long as that run is going on. Kept alive by the worker.
+class Acquisition::WorkerView : public WeightWorkerView {
+public:
+    WorkerView(Acquisition* owner, AcquisitionView& view) : m_owner(owner), m_view(view) {}
+    void logEvent(const QString& text) override { m_view.logEvent(text); }
+    void logImportantEvent(const QString& text) override { m_view.logImportantEvent(text); }
+    void setConnectedInGUI(bool connected) override {
+        m_view.setConnectedInGUI(connected);
+        // The worker has ended (its completion runs on the GUI thread): no reading follows.
+        if (!connected && m_owner)
+            m_owner->endRun();
+    }
+    void update(const DataLine& line) override { m_view.update(line); }
+    void statusChanged(StatusEvent::Kind kind, const QString& text) override {
+        const Instant time = instantNow();
+        if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            deliver(kind, text, time);
+            return;
+        }
+        std::weak_ptr<WorkerView> self = m_self;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, kind, text, time] {
+                if (const auto view = self.lock())
+                    view->deliver(kind, text, time);
+            },
+            Qt::QueuedConnection);
+    }
+    // GUI thread only.
+    void detach() { m_owner = nullptr; }
+    void setSelf(const std::shared_ptr<WorkerView>& self) { m_self = self; }
+
+private:
+    void deliver(StatusEvent::Kind kind, const QString& text, Instant time) {
+        if (m_owner)
+            m_owner->publishStatus(kind, text, time);
+    }
+
+    Acquisition* m_owner;
+    AcquisitionView& m_view;
+    std::weak_ptr<WorkerView> m_self;
+};
+
 QString logTimeStamp(const QDateTime& time) {
     return time.toString(QStringLiteral("HH:mm:ss "));
 }
@@ -57,24 +103,33 @@ bool Acquisition::start(const config::Config& config) {
     const H::KeyboardType* keyboardType =
         config.getKeyboardType() ? config.getKeyboardType() : H::KeyboardType::getDefault();
 
-    // Keyboard output; without it the run still starts, so that values are seen in the event log.
+    m_typing = config.typeValues;
+    m_runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_station = stationName(config);
+    m_port = config.getPort();
+    m_instrument = QString::fromLatin1(instrument->nameLatin1());
+    m_lastReading.reset();
+
+    // Keyboard output; without it the run still starts, so that values are seen in the event log. A run that
+    // only logs and serves readings has none.
     QString layoutNote;
-    try {
-        if (!m_keyboards)
-            throw platform::KeyboardError("no keyboard backend");
-        std::unique_ptr<platform::KeyboardDevice> device = m_keyboards(keyboardType->name());
-        if (device)
-            layoutNote = QString::fromStdString(device->layoutNote());
-        m_keybot = std::make_shared<Keybot>(config.getDelayAsInt(), H::StartWith::getKeyCode(config.getStartWith()),
-                                            H::OutputTerminator::getKeyCode(config.getOutputTerminator()),
-                                            H::OutputTerminator::getKeyCode(config.getOutputTerminator2()),
-                                            config.getEveryXValuesAsInt(), keyboardType, instrument->getKeyMapType(),
-                                            &m_view, std::move(device));
-    } catch (const std::exception& failure) {
-        m_keybot.reset();
-        m_view.showMessage(text("error"), text("error.initializing.keyboard.output") + failureMessage(failure),
-                           Icon::Error);
-    }
+    if (m_typing)
+        try {
+            if (!m_keyboards)
+                throw platform::KeyboardError("no keyboard backend");
+            std::unique_ptr<platform::KeyboardDevice> device = m_keyboards(keyboardType->name());
+            if (device)
+                layoutNote = QString::fromStdString(device->layoutNote());
+            m_keybot = std::make_shared<Keybot>(config.getDelayAsInt(), H::StartWith::getKeyCode(config.getStartWith()),
+                                                H::OutputTerminator::getKeyCode(config.getOutputTerminator()),
+                                                H::OutputTerminator::getKeyCode(config.getOutputTerminator2()),
+                                                config.getEveryXValuesAsInt(), keyboardType,
+                                                instrument->getKeyMapType(), &m_view, std::move(device));
+        } catch (const std::exception& failure) {
+            m_keybot.reset();
+            m_view.showMessage(text("error"), text("error.initializing.keyboard.output") + failureMessage(failure),
+                               Icon::Error);
+        }
     if (!m_keybot && m_keyboardRequired) {
         // Without a keyboard output such a run would have no output at all: the port is not even opened.
         shutDownOutputs();
@@ -96,17 +151,23 @@ bool Acquisition::start(const config::Config& config) {
     }
     if (config.ignoreDuplicates)
         m_ignorer = std::make_unique<Ignorer>(config);
-    if (!config.getDataLogFile().isEmpty()) {
-        // The shared installation's log is written by every user who runs the program.
-        const bool shared = base::SystemProperties::get(QStringLiteral("EDITION"), QString()) == QLatin1String("QX");
-        AcquisitionView* view = &m_view;
-        m_dataLog = std::make_shared<DataLog>(
-            config.getDataLogFile(), config.getPort(), QString::fromLatin1(instrument->nameLatin1()),
-            [view](const QString& text) { view->logImportantEvent(text); }, shared);
+    if (m_outputFactory) {
+        try {
+            m_outputs = m_outputFactory(config, m_view);
+        } catch (const std::exception& failure) {
+            shutDownOutputs();
+            m_view.showMessage(text("invalid.setting"), failureMessage(failure), Icon::Error);
+            return false;
+        }
     }
 
+    m_workerView = std::make_shared<WorkerView>(this, m_view);
+    m_workerView->setSelf(m_workerView);
+    publishStatus(StatusEvent::Kind::Started, QStringLiteral("%1 on %2").arg(instrument->toString(), config.getPort()),
+                  instantNow());
     try {
-        m_worker = WeightWorkerFactory::create(m_view, config);
+        m_worker = WeightWorkerFactory::create(*m_workerView, config);
+        m_worker->keepViewAlive(m_workerView);
     } catch (const serial::SerialIoError& failure) {
         shutDownOutputs();
         QString message = failure.message();
@@ -130,10 +191,6 @@ bool Acquisition::start(const config::Config& config) {
         m_view.logEvent(text("keyboard.output.started.type") + u' ' + keyboardType->toString());
     if (m_keybot && !layoutNote.isEmpty())
         m_view.logEvent(layoutNote);
-    if (m_dataLog) {
-        m_view.logEvent(QStringLiteral("Data log: ") + config.getDataLogFile());
-        m_worker->setDataLog(m_dataLog);
-    }
     m_worker->execute();
     return true;
 }
@@ -156,11 +213,22 @@ void Acquisition::shutDownOutputs() {
         m_soundBot.reset();
     }
     m_ignorer.reset();
-    // Every line of a record that reached the window is written before Stop returns.
-    if (m_dataLog) {
-        m_dataLog->close();
-        m_dataLog.reset();
+    endRun();
+}
+
+void Acquisition::endRun() {
+    if (m_workerView) {
+        // The run's end reaches the outputs before they close; later events of its worker go nowhere.
+        publishStatus(StatusEvent::Kind::Stopped, WeightWorker::resourceBundle().getString(QStringLiteral("stopped")),
+                      instantNow());
+        m_workerView->detach();
+        m_workerView.reset();
     }
+    // Every reading that reached update() is handed on before Stop returns.
+    std::vector<std::shared_ptr<ReadingOutput>> outputs;
+    outputs.swap(m_outputs);
+    for (const auto& output : outputs)
+        output->close();
 }
 
 void Acquisition::stopAndWait(int completionMs) {
@@ -181,46 +249,83 @@ bool Acquisition::isRunning() const {
 }
 
 bool Acquisition::update(DataLine line) {
-    if (line.isUnstable()) {
-        // Not typed, and neither the duplicate filter nor "every X values" sees it.
-        m_view.appendLog(logLine(line));
-        m_lineCount = line.getCount();
+    m_lineCount = line.getCount();
+    if (line.isFailure()) {
+        // The worker has logged the failure already.
         refreshStatus();
-        logData(line, line.getProcessedData(), static_cast<int>(DataLog::Outcome::Unstable));
+        publishReading(line, Outcome::Error, QString(), false, line.failure());
         return false;
     }
-    const QString value = m_dataLog ? line.getProcessedData() : QString();
+    if (line.isAcknowledgement() || line.isOverload() || line.isUnstable()) {
+        // Never typed, and neither the duplicate filter nor "every X values" sees it.
+        m_view.appendLog(logLine(line));
+        refreshStatus();
+        const Outcome outcome = line.isAcknowledgement() ? Outcome::NoValue
+                                : line.isOverload()      ? Outcome::Overload
+                                                         : Outcome::Unstable;
+        publishReading(line, outcome, line.isAcknowledgement() ? QString() : line.getProcessedData(), false);
+        return false;
+    }
+    const QString value = line.getProcessedData();
     if (m_ignorer)
         m_ignorer->process(line);
     if (m_soundBot && line.hasValue())
         m_soundBot->beep();
     m_view.appendLog(logLine(line));
-    m_lineCount = line.getCount();
-    if (m_dataLog) {
-        using O = DataLog::Outcome;
-        const O outcome = value.isEmpty()    ? O::NoValue
-                          : !line.hasValue() ? O::Duplicate
-                          : m_keybot         ? O::Queued
-                                             : O::Error;
-        logData(line, value, static_cast<int>(outcome));
+    const bool typed = m_keybot && line.hasValue();
+    const Outcome outcome = value.isEmpty()    ? Outcome::NoValue
+                            : !line.hasValue() ? Outcome::Duplicate
+                            : m_keybot         ? Outcome::Queued
+                            : m_typing         ? Outcome::Error
+                                               : Outcome::Accepted;
+    if (typed) {
+        if (const QString notice = Keybot::add(line.getProcessedData()); !notice.isEmpty())
+            m_view.logImportantEvent(notice);
     }
-    if (!m_keybot || !line.hasValue()) {
-        refreshStatus();
-        return false;
-    }
-    if (const QString notice = Keybot::add(line.getProcessedData()); !notice.isEmpty())
-        m_view.logImportantEvent(notice);
     refreshStatus();
-    return true;
+    publishReading(line, outcome, value, typed,
+                   outcome == Outcome::Error ? QStringLiteral("no keyboard output") : QString());
+    return typed;
 }
 
-void Acquisition::logData(const DataLine& line, const QString& value, int outcome) {
-    if (!m_dataLog)
+void Acquisition::publishReading(const DataLine& line, Outcome outcome, QString value, bool typed, QString error) {
+    if (m_outputs.empty() && !m_readingListener)
         return;
-    const auto kind = static_cast<DataLog::Outcome>(outcome);
-    m_dataLog->append(
-        DataLog::Entry{line.getInstant(), line.rawText(), value, kind,
-                       kind == DataLog::Outcome::Error ? QStringLiteral("no keyboard output") : QString()});
+    auto reading = std::make_shared<Reading>();
+    reading->run = m_runId;
+    reading->seq = line.getCount();
+    reading->time = line.getInstant();
+    reading->station = m_station;
+    reading->port = m_port;
+    reading->instrument = m_instrument;
+    reading->raw = line.rawText();
+    reading->value = std::move(value);
+    reading->typed = typed;
+    reading->unit = line.marks().unit;
+    reading->stable = line.marks().stable;
+    reading->outcome = outcome;
+    reading->error = std::move(error);
+    std::shared_ptr<const Reading> shared = std::move(reading);
+    for (const auto& output : m_outputs)
+        output->deliver(shared);
+    if (m_readingListener)
+        m_readingListener(shared);
+    m_lastReading = std::move(shared);
+}
+
+void Acquisition::publishStatus(StatusEvent::Kind kind, const QString& text, Instant time) {
+    const StatusEvent event{m_runId, time, kind, text};
+    for (const auto& output : m_outputs)
+        output->deliverStatus(event);
+    if (m_statusListener)
+        m_statusListener(event);
+}
+
+QString Acquisition::stationName(const config::Config& config) {
+    if (!config.station.trimmed().isEmpty())
+        return config.station.trimmed();
+    static const QString host = QHostInfo::localHostName();
+    return host;
 }
 
 void Acquisition::refreshStatus() {
@@ -234,14 +339,26 @@ void Acquisition::refreshStatus() {
     m_view.setStatus(lineCount + QString::number(m_lineCount));
 }
 
-bool Acquisition::sendRequest() {
-    if (!isRunning())
+bool Acquisition::hasCommand(const config::Config& config, config::InstrumentCommand command, QString* reason) {
+    const H::Instrument* instrument = config.getInstrument() ? config.getInstrument() : H::Instrument::getDefault();
+    if (instrument->hasCommand(command))
+        return true;
+    if (reason)
+        *reason = QStringLiteral("The instrument %1 has no %2 command.")
+                      .arg(instrument->toString(), config::commandName(command));
+    return false;
+}
+
+bool Acquisition::sendCommand(config::InstrumentCommand command, QString* reason) {
+    if (!isRunning()) {
+        if (reason)
+            *reason = QStringLiteral("No instrument is being read: press Start first.");
+        return false;
+    }
+    if (!hasCommand(m_worker->config(), command, reason))
         return false;
     const H::Instrument* instrument = m_worker->config().getInstrument();
-    const QString command = instrument ? instrument->getDataCommand() : QString();
-    if (command.isEmpty())
-        return false;
-    m_worker->requestData(command.toLatin1());
+    m_worker->requestData((instrument ? instrument : H::Instrument::getDefault())->getCommand(command));
     return true;
 }
 
@@ -249,6 +366,10 @@ QList<LogSpan> Acquisition::logLine(const DataLine& line) {
     const QString time = logTimeStamp(line.getDateTime());
     const QString raw = line.getRawData();
     const QString& value = line.getProcessedData();
+    if (line.isAcknowledgement())
+        return {{time + raw + QStringLiteral(" (acknowledgement)\n"), QStringLiteral("ignored")}};
+    if (line.isOverload())
+        return {{time + raw + QStringLiteral(" (overload)\n"), QStringLiteral("ignored")}};
     if (line.isUnstable())
         return {{time + raw + QStringLiteral(" (unstable)\n"), QStringLiteral("ignored")}};
     if (value.isEmpty())

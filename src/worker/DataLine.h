@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <chrono>
+#include <optional>
 
 namespace tavlo::worker {
 
@@ -30,6 +31,24 @@ public:
     // The instrument's stability rule marked the record unstable (checked only when stable values are asked for).
     bool isUnstable() const { return m_unstable; }
     void markUnstable() { m_unstable = true; }
+
+    // What the profile's rules say of the record, for display and for the outputs: the unit after the value,
+    // the stability mark (none without a rule), an over- or underload mark, an acknowledgement of a command.
+    struct Marks {
+        QString unit;
+        std::optional<bool> stable;
+        bool overload = false;
+        bool acknowledgement = false;
+    };
+    const Marks& marks() const { return m_marks; }
+    void setMarks(Marks marks) { m_marks = std::move(marks); }
+    bool isOverload() const { return m_marks.overload; }
+    bool isAcknowledgement() const { return m_marks.acknowledgement; }
+
+    // A framed record whose processing failed (or that was too long): the failure's text; it carries no value.
+    bool isFailure() const { return !m_failure.isEmpty(); }
+    const QString& failure() const { return m_failure; }
+    void setFailure(QString text) { m_failure = std::move(text); }
     // The raw record in control-character notation.
     QString getRawData() const { return transformControlChars(m_rawData); }
     // The raw record itself, one character per received byte.
@@ -52,6 +71,8 @@ private:
     int m_count;
     bool m_error;
     bool m_unstable = false;
+    Marks m_marks;
+    QString m_failure;
     Instant m_instant;
     qsizetype m_spanStart;
     qsizetype m_spanEnd;

@@ -37,9 +37,17 @@ RecordProcessor::RecordProcessor(const config::Config& config)
                          ? 1
                          : instrumentOf(config)->getCaptureGroup()),
       m_text(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT), m_editor(config), m_remover(config),
-      m_formatter(formatterFor(config)) {
-    if (config.stableOnly && instrumentOf(config)->hasStabilityRule())
-        m_unstableRule = base::compileExpression(instrumentOf(config)->getStabilityRule());
+      m_formatter(formatterFor(config)), m_stableOnly(config.stableOnly) {
+    const H::Instrument* instrument = instrumentOf(config);
+    const auto compileRule = [](std::optional<QRegularExpression>& rule, const QString& pattern) {
+        if (!pattern.isEmpty())
+            rule = base::compileExpression(pattern);
+    };
+    // The stability rule is also shown when it does not decide what is typed.
+    compileRule(m_unstableRule, instrument->getStabilityRule());
+    compileRule(m_overloadRule, instrument->getOverloadRule());
+    compileRule(m_unitRule, instrument->getUnitRule());
+    compileRule(m_acknowledgementRule, instrument->getAcknowledgementRule());
 }
 
 QString RecordProcessor::extract(const QString& record) const {
@@ -48,7 +56,19 @@ QString RecordProcessor::extract(const QString& record) const {
 
 RecordProcessor::Result RecordProcessor::run(const QString& record) {
     ExtractedValue found = extractValueSpan(m_expression, m_captureGroup, record);
-    Result result{found.value, found.start, found.end, QString()};
+    Result result;
+    result.extracted = found.value;
+    result.start = found.start;
+    result.end = found.end;
+    result.acknowledgement = isAcknowledgement(record);
+    result.overload = !result.acknowledgement && isOverload(record);
+    if (m_unstableRule)
+        result.stable = !m_unstableRule->match(record).hasMatch();
+    if (m_unitRule && found.end >= 0) {
+        const QRegularExpressionMatch unit = m_unitRule->match(record, found.end);
+        if (unit.hasMatch())
+            result.unit = unit.captured(1);
+    }
     result.value = processValue(std::move(found.value));
     return result;
 }

@@ -37,6 +37,14 @@ public:
         qsizetype start = -1;
         qsizetype end = -1;
         QString value;
+        // The unit the record carries after the value (empty: none or the profile has no unit rule).
+        QString unit;
+        // Whether the instrument marks the reading stable; none when the profile has no stability rule.
+        std::optional<bool> stable;
+        // The record is the instrument's mark of a reading over or under its range: never a value.
+        bool overload = false;
+        // The record is the instrument's answer to a tare or zero command: logged, never a value.
+        bool acknowledgement = false;
     };
     // The whole chain with the extracted value's place; throws the record's failure.
     Result run(const QString& record);
@@ -46,8 +54,16 @@ public:
     // The chain after extraction, for a value already taken from the record.
     QString processValue(QString value);
     // With "stable values only" on and a profile that has a stability rule: whether the instrument marks the
-    // record as an unstable (or overloaded) reading. Always false otherwise.
-    bool isUnstable(const QString& record) const { return m_unstableRule && m_unstableRule->match(record).hasMatch(); }
+    // record as an unstable reading. Always false otherwise.
+    bool isUnstable(const QString& record) const {
+        return m_stableOnly && m_unstableRule && m_unstableRule->match(record).hasMatch();
+    }
+    // Whether the profile's overload rule marks the record as over or under the instrument's range.
+    bool isOverload(const QString& record) const { return m_overloadRule && m_overloadRule->match(record).hasMatch(); }
+    // Whether the record is the instrument's answer to a tare or zero command.
+    bool isAcknowledgement(const QString& record) const {
+        return m_acknowledgementRule && m_acknowledgementRule->match(record).hasMatch();
+    }
 
 private:
     QRegularExpression m_expression;
@@ -56,7 +72,12 @@ private:
     Editor m_editor;
     Remover m_remover;
     std::optional<NumberFormatter> m_formatter;
+    // The rules of the profile, each compiled once when the profile has it.
     std::optional<QRegularExpression> m_unstableRule;
+    std::optional<QRegularExpression> m_overloadRule;
+    std::optional<QRegularExpression> m_unitRule;
+    std::optional<QRegularExpression> m_acknowledgementRule;
+    bool m_stableOnly = false;
 };
 
 // Deletes every white-space character (space, tab, line feed, vertical tab, form feed, carriage return).

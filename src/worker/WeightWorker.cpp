@@ -8,7 +8,6 @@
 #include "serial/SerialConfig.h"
 #include "serial/SerialIoError.h"
 #include "serial/SerialPortLocal.h"
-#include "worker/DataLog.h"
 #include "worker/Interruption.h"
 #include "worker/RecordProcessor.h"
 #include "worker/SerialByteSource.h"
@@ -28,10 +27,6 @@ namespace {
 
 QString onOff(bool on) {
     return on ? QStringLiteral("on") : QStringLiteral("off");
-}
-
-Instant now() {
-    return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
 }
 
 // The dynamic class name of a failure, without its namespace.
@@ -108,7 +103,9 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
         m_source = std::make_unique<TcpByteSource>(m_config.getPort(), m_wake, kConnectTimeoutMs);
         m_view.setConnectedInGUI(true);
         m_connectedShown = true;
-        m_view.logEvent(QStringLiteral("Connected to %1.").arg(m_config.getPort()));
+        const QString connected = QStringLiteral("Connected to %1.").arg(m_config.getPort());
+        m_view.logEvent(connected);
+        m_view.statusChanged(StatusEvent::Kind::PortOpened, connected);
         return;
     }
     serial::SerialPortLocal::addPortName(m_config.getPort());
@@ -118,10 +115,12 @@ WeightWorker::WeightWorker(WeightWorkerView& view, const config::Config& config)
         m_view.setConnectedInGUI(true);
         m_connectedShown = true;
         sp->rxFlush();
-        m_view.logEvent(resourceBundle().format(
+        const QString opened = resourceBundle().format(
             QStringLiteral("port.opened"),
             {sp->getPortName(), H::BitRates::getReadable(sp->getBitRate()), H::DataBits::getReadable(sp->getDataBits()),
-             H::StopBits::getReadable(sp->getStopBits()), H::Parity::getReadable(sp->getParity())}));
+             H::StopBits::getReadable(sp->getStopBits()), H::Parity::getReadable(sp->getParity())});
+        m_view.logEvent(opened);
+        m_view.statusChanged(StatusEvent::Kind::PortOpened, opened);
         setRunningLines(*sp);
         const bool dsr = sp->sigDSR();
         const bool cts = sp->sigCTS();
@@ -241,10 +240,7 @@ void WeightWorker::receive(int byte, RecordProcessor& processor) {
             processRecord(processor);
         } catch (const std::exception& failure) {
             m_view.logImportantEvent(failureText(failure));
-            if (m_dataLog)
-                m_dataLog->append(
-                    DataLog::Entry{now(), m_rawData, QString(), DataLog::Outcome::Error, failureText(failure)});
-            m_view.recordFailed(m_count);
+            publishFailure(m_rawData, failureText(failure));
         }
         clearRecord();
     }
@@ -256,18 +252,28 @@ void WeightWorker::dropOverlongPart() {
         QStringLiteral("record.overflow"),
         {QString::number(m_rawData.size()), DataLine::transformControlChars(m_rawData.left(kOverflowShown))}));
     const qint64 dropped = m_droppedBytes + m_rawData.size();
+    QString head = m_droppedBytes > 0 ? m_overlongHead : m_rawData.left(kOverflowShown);
     clearRecord();
     m_droppedBytes = dropped;
+    m_overlongHead = std::move(head);
 }
 
 void WeightWorker::endOverlongRecord() {
-    // The rest of the record goes too, so that its tail is never taken for a value; it counts as a failed record.
+    // The rest of the record goes too, so that its tail is never taken for a value; it counts as a failed record,
+    // whose reading shows the record's first bytes.
     const qint64 dropped = m_droppedBytes + m_rawData.size();
+    const QString head = m_overlongHead;
     clearRecord();
     ++m_count;
-    m_view.logImportantEvent(
-        resourceBundle().format(QStringLiteral("record.overflow.end"), {QString::number(dropped)}));
-    m_view.recordFailed(m_count);
+    const QString text = resourceBundle().format(QStringLiteral("record.overflow.end"), {QString::number(dropped)});
+    m_view.logImportantEvent(text);
+    publishFailure(head, text);
+}
+
+void WeightWorker::publishFailure(QString raw, const QString& text) {
+    DataLine line(std::move(raw), QString(), m_count, instantNow(), m_parityError || m_framingError);
+    line.setFailure(text);
+    publish(std::move(line));
 }
 
 void WeightWorker::checkLineErrors() {
@@ -283,12 +289,13 @@ void WeightWorker::checkLineErrors() {
 
 void WeightWorker::processRecord(RecordProcessor& processor) {
     ++m_count;
-    const Instant instant = now();
+    const Instant instant = instantNow();
     const bool error = m_parityError || m_framingError;
     RecordProcessor::Result result = processor.run(m_rawData);
     DataLine line(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end);
     if (processor.isUnstable(m_rawData))
         line.markUnstable();
+    line.setMarks({std::move(result.unit), result.stable, result.overload, result.acknowledgement});
     publish(std::move(line));
 }
 
@@ -392,14 +399,17 @@ void WeightWorker::reportUnsentData() {
 
 void WeightWorker::clearRecord() {
     m_rawData.clear();
+    m_overlongHead.clear();
     m_droppedBytes = 0;
     m_parityError = m_framingError = false;
 }
 
 bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
     const QString name = m_config.getPort();
-    m_view.logImportantEvent(resourceBundle().format(
-        QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)}));
+    const QString lost = resourceBundle().format(
+        QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)});
+    m_view.logImportantEvent(lost);
+    m_view.statusChanged(StatusEvent::Kind::Lost, lost);
     try {
         std::lock_guard writeLock(m_writeMutex); // no request goes out through a handle being released
         m_source->close();
@@ -420,7 +430,9 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
                 std::lock_guard portLock(m_portMutex);
                 m_source = std::move(source);
             }
-            m_view.logImportantEvent(resourceBundle().format(QStringLiteral("port.reopened"), {name}));
+            const QString reopened = resourceBundle().format(QStringLiteral("port.reopened"), {name});
+            m_view.logImportantEvent(reopened);
+            m_view.statusChanged(StatusEvent::Kind::Reopened, reopened);
             return true;
         } catch (const base::TavloException& attempt) {
             // Not back yet; the next attempt follows. Why is told once each time it changes.

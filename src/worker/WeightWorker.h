@@ -29,7 +29,6 @@ class ResourceBundle;
 namespace tavlo::worker {
 
 class ByteSource;
-class DataLog;
 class RecordProcessor;
 class WakePipe;
 
@@ -76,8 +75,8 @@ public:
     // once, beside the read that waits for the answer. Callable from any thread; never waits for the port.
     void requestData(const QByteArray& text);
 
-    // Records whose processing fails are logged there as well (set before execute()).
-    void setDataLog(std::shared_ptr<DataLog> log) { m_dataLog = std::move(log); }
+    // Keeps whatever the view needs alive as long as the worker (set before execute()).
+    void keepViewAlive(std::shared_ptr<void> keep) { m_viewKeepAlive = std::move(keep); }
     // True when the port is a network address rather than a serial port.
     bool isNetwork() const;
     // The receive timeout the worker gives its port: kReceiveTimeoutMs where the native library waits by itself,
@@ -109,6 +108,8 @@ private:
     void endOverlongRecord();
     // Logs the line-error flags of the byte just received; throws when the port cannot tell.
     void checkLineErrors();
+    // Hands a framed record that carries no value because of a failure to the view, in order with the others.
+    void publishFailure(QString raw, const QString& text);
     // Reports the bytes of a record that never got its terminator (at the end, or when the port was lost).
     void reportUnsentData();
     // After a failing read: reports the loss once and reopens the port about once a second. False when the
@@ -133,8 +134,9 @@ private:
     const config::Config m_config;
     std::shared_ptr<WakePipe> m_wake; // network sources only
     std::unique_ptr<ByteSource> m_source;
-    std::shared_ptr<DataLog> m_dataLog;
+    std::shared_ptr<void> m_viewKeepAlive;
     QString m_rawData;
+    QString m_overlongHead;    // the first bytes of the record being dropped, for its reading
     qint64 m_droppedBytes = 0; // of the record being received, when it grew past the bound
     int m_count = 0;
     bool m_parityError = false;

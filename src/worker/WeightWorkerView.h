@@ -1,6 +1,7 @@
 #pragma once
 
 #include "worker/DataLine.h"
+#include "worker/Reading.h"
 
 #include <QString>
 
@@ -15,10 +16,14 @@ public:
     virtual void logEvent(const QString& text) = 0;
     virtual void logImportantEvent(const QString& text) = 0;
     virtual void setConnectedInGUI(bool connected) = 0;
+    // Every framed record in order, also those whose processing failed (DataLine::isFailure()).
     virtual void update(const DataLine& line) = 0;
-    // A framed record whose processing failed (it was logged and is not delivered). Called on the worker's
-    // thread; views that count records override it.
-    virtual void recordFailed(int count) { (void)count; }
+    // The connection's state changed (port opened, lost, reopened, run stopped); the text was logged already.
+    // Any thread.
+    virtual void statusChanged(StatusEvent::Kind kind, const QString& text) {
+        (void)kind;
+        (void)text;
+    }
 };
 
 } // namespace tavlo::worker

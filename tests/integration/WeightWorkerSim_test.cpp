@@ -187,15 +187,22 @@ TEST_F(WeightWorkerSim, AFailingRecordIsLoggedKeepsItsNumberAndReadingGoesOn) {
     c.setCustomRegEx(QStringLiteral("V=(\\S+)"));
     auto worker = start(c);
     feed(kPort, "V=12-\nV=-3\n");
-    ASSERT_TRUE(waitForLines(1));
+    ASSERT_TRUE(waitForLines(2));
     stop(worker);
-    ASSERT_EQ(view.lines.size(), 1);
-    EXPECT_EQ(view.lines[0].getCount(), 2) << "the failed record counts";
-    EXPECT_EQ(view.lines[0].getProcessedData(), QStringLiteral("-3"));
+    ASSERT_EQ(view.lines.size(), 2);
+    // The failed record reaches the view in its place, without a value, so that nothing downstream has a gap.
+    EXPECT_EQ(view.lines[0].getCount(), 1);
+    EXPECT_TRUE(view.lines[0].isFailure());
+    EXPECT_FALSE(view.lines[0].hasValue());
+    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("V=12-\n"));
+    EXPECT_EQ(view.lines[1].getCount(), 2) << "the failed record counts";
+    EXPECT_FALSE(view.lines[1].isFailure());
+    EXPECT_EQ(view.lines[1].getProcessedData(), QStringLiteral("-3"));
     const auto errors = view.linesStartingWith(QStringLiteral("Error [WW]: "));
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].text.startsWith(QStringLiteral("Error [WW]: NumberFormatException: "))) << errors[0].text;
     EXPECT_TRUE(errors[0].important);
+    EXPECT_EQ(view.lines[0].failure(), errors[0].text);
 }
 
 TEST_F(WeightWorkerSim, ARecordPastTheBoundIsDroppedUpToItsTerminatorAndFramingGoesOn) {
@@ -212,9 +219,13 @@ TEST_F(WeightWorkerSim, ARecordPastTheBoundIsDroppedUpToItsTerminatorAndFramingG
     const QString ended =
         WeightWorker::resourceBundle().format(QStringLiteral("record.overflow.end"), {QStringLiteral("65539")});
     EXPECT_EQ(view.linesStartingWith(ended).size(), 1) << view.texts().join(u'|').right(400).toStdString();
-    ASSERT_EQ(view.lines.size(), 1);
-    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("8\n"));
-    EXPECT_EQ(view.lines[0].getCount(), 2) << "the dropped record was framed and counts";
+    ASSERT_EQ(view.lines.size(), 2);
+    // The dropped record is one failed record, shown by its first bytes.
+    EXPECT_TRUE(view.lines[0].isFailure());
+    EXPECT_EQ(view.lines[0].failure(), ended);
+    EXPECT_EQ(view.lines[0].rawText(), QString(64, u'a'));
+    EXPECT_EQ(view.lines[1].rawText(), QStringLiteral("8\n"));
+    EXPECT_EQ(view.lines[1].getCount(), 2) << "the dropped record was framed and counts";
 }
 
 TEST_F(WeightWorkerSim, WithoutATerminatorEveryBoundsWorthIsReportedOnce) {
@@ -224,13 +235,14 @@ TEST_F(WeightWorkerSim, WithoutATerminatorEveryBoundsWorthIsReportedOnce) {
                                                                    {QStringLiteral("65536"), QString(64, u'b')});
     ASSERT_TRUE(waitForLog(overflow, 3));
     feed(kPort, "\n5\n");
-    ASSERT_TRUE(waitForLines(1));
+    ASSERT_TRUE(waitForLines(2));
     stop(worker);
     EXPECT_EQ(view.linesStartingWith(overflow).size(), 3);
     const QString ended = WeightWorker::resourceBundle().format(
         QStringLiteral("record.overflow.end"), {QString::number(3 * WeightWorker::kMaxRecordBytes + 11)});
     EXPECT_EQ(view.linesStartingWith(ended).size(), 1);
-    EXPECT_EQ(view.lines[0].rawText(), QStringLiteral("5\n"));
+    EXPECT_EQ(view.lines[0].rawText(), QString(64, u'b')) << "the record's head, not its last bound's worth";
+    EXPECT_EQ(view.lines[1].rawText(), QStringLiteral("5\n"));
 }
 
 TEST_F(WeightWorkerSim, AnUnpluggedPortIsReportedOnceAndReopenedWhenItIsBack) {

@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/LogText.h"
 #include "config/Instrument.h"
+#include "output/Outputs.h"
 #include "platform/Desktop.h"
 #include "serial/SerialPortLocal.h"
 #include "tavlo/headless/OutputKeyboards.h"
@@ -82,6 +83,7 @@ HeadlessRunner::HeadlessRunner(util::CommandLine commandLine)
           },
           [] { return platform::createMidiSynth(); }) {
     m_acquisition.setPortFailureHint([](const QString& port) { return util::PermissionHints::forSerialPort(port); });
+    m_acquisition.setOutputFactory(&output::createOutputs);
 }
 
 HeadlessRunner::~HeadlessRunner() {
@@ -155,13 +157,6 @@ void HeadlessRunner::update(const worker::DataLine& line) {
     if (m_acquisition.update(line))
         ++m_valuesQueued;
     recordHandled();
-}
-
-void HeadlessRunner::recordFailed(int) {
-    onGuiThread([this] {
-        if (!m_finishing && !countReached())
-            recordHandled();
-    });
 }
 
 void HeadlessRunner::recordHandled() {

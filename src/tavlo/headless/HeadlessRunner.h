@@ -27,7 +27,6 @@ public:
     void logImportantEvent(const QString& text) override;
     void setConnectedInGUI(bool connected) override;
     void update(const worker::DataLine& line) override;
-    void recordFailed(int count) override;
     void showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon icon) override;
     void appendLog(const QList<worker::LogSpan>& spans) override;
     void setStatus(const QString&) override {}

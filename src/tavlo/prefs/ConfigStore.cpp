@@ -56,6 +56,14 @@ public:
     }
 
     bool boolean(const QString& key, bool def) { return m_node.getBoolean(key, def); }
+    // A whole number from min to max; anything else is invalid.
+    int number(const QString& key, int def, int min, int max) {
+        const QString text = m_node.get(key, QString::number(def));
+        const std::optional<int> value = H::parseInteger(text);
+        if (value && *value >= min && *value <= max)
+            return *value;
+        return fallBack(key, text, def, QString::number(def));
+    }
     QString plain(const QString& key, const QString& def) { return m_node.get(key, def); }
 
 private:
@@ -189,6 +197,21 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& portList) {
     const QString customRegEx = r.text<H::CustomRegEx>(QStringLiteral("customRegEx"));
     const bool stableOnly = r.boolean(QStringLiteral("stableOnly"), false);
     const QString dataLogFile = r.plain(QStringLiteral("dataLogFile"), QString());
+    config::ConfigAdditions more;
+    more.replaceControlCharacters = r.plain(QStringLiteral("replaceControlCharacters"), QString());
+    more.requestHotkey = r.plain(QStringLiteral("requestHotkey"), QString());
+    more.typeValues = r.boolean(QStringLiteral("typeValues"), true);
+    more.station = r.plain(QStringLiteral("station"), QString());
+    more.readingServicePort = r.number(QStringLiteral("readingServicePort"), 0, 0, 65535);
+    more.readingServiceOrigins = r.plain(QStringLiteral("readingServiceOrigins"), QString());
+    more.mqttBroker = r.plain(QStringLiteral("mqttBroker"), QString());
+    more.mqttTopic = r.plain(QStringLiteral("mqttTopic"), QString());
+    more.mqttQos = r.number(QStringLiteral("mqttQos"), 1, 0, 2);
+    more.mqttUser = r.plain(QStringLiteral("mqttUser"), QString());
+    more.mqttPasswordFile = r.plain(QStringLiteral("mqttPasswordFile"), QString());
+    more.mqttCaFile = r.plain(QStringLiteral("mqttCaFile"), QString());
+    more.mqttCommands = r.boolean(QStringLiteral("mqttCommands"), false);
+    more.mqttBacklog = r.number(QStringLiteral("mqttBacklog"), 100000, 1, 100000000);
 
     config.setPort(port);
     config.setPrevPort(prevPort);
@@ -225,6 +248,7 @@ bool ConfigStore::loadConfig(Config& config, const QStringList& portList) {
     config.setCustomRegEx(customRegEx);
     config.stableOnly = stableOnly;
     config.setDataLogFile(dataLogFile);
+    static_cast<config::ConfigAdditions&>(config) = more;
     m_invalidSettings = r.invalid();
     return r.allValid();
 }
@@ -281,6 +305,21 @@ void ConfigStore::saveConfig(const Config& config) {
     };
     putOrRemove(QStringLiteral("stableOnly"), config.stableOnly ? QStringLiteral("true") : QString());
     putOrRemove(QStringLiteral("dataLogFile"), config.getDataLogFile());
+    const auto unlessDefault = [](int value, int def) { return value == def ? QString() : QString::number(value); };
+    putOrRemove(QStringLiteral("replaceControlCharacters"), config.replaceControlCharacters);
+    putOrRemove(QStringLiteral("requestHotkey"), config.requestHotkey);
+    putOrRemove(QStringLiteral("typeValues"), config.typeValues ? QString() : QStringLiteral("false"));
+    putOrRemove(QStringLiteral("station"), config.station);
+    putOrRemove(QStringLiteral("readingServicePort"), unlessDefault(config.readingServicePort, 0));
+    putOrRemove(QStringLiteral("readingServiceOrigins"), config.readingServiceOrigins);
+    putOrRemove(QStringLiteral("mqttBroker"), config.mqttBroker);
+    putOrRemove(QStringLiteral("mqttTopic"), config.mqttTopic);
+    putOrRemove(QStringLiteral("mqttQos"), unlessDefault(config.mqttQos, 1));
+    putOrRemove(QStringLiteral("mqttUser"), config.mqttUser);
+    putOrRemove(QStringLiteral("mqttPasswordFile"), config.mqttPasswordFile);
+    putOrRemove(QStringLiteral("mqttCaFile"), config.mqttCaFile);
+    putOrRemove(QStringLiteral("mqttCommands"), config.mqttCommands ? QStringLiteral("true") : QString());
+    putOrRemove(QStringLiteral("mqttBacklog"), unlessDefault(config.mqttBacklog, 100000));
     guarded([&] { node.flush(); });
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "worker/DataLine.h"
+#include "worker/ReadingOutput.h"
 
 #include <QDateTime>
 #include <QString>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace tavlo::worker {
+namespace tavlo::output {
 
 // The data log: one CSV line (RFC 4180, UTF-8) per framed record with its time, the port, the instrument, the
 // raw record, the value and what became of it, for an audit trail of readings. Lines are written by the log's
@@ -19,17 +19,9 @@ namespace tavlo::worker {
 // writes what is left. The file is only ever appended to; past the size limit the log goes on in a new file
 // named with the date and a counter. A file that cannot be opened or written is reported once and the run
 // goes on without the log.
-class DataLog {
+class DataLog : public worker::ReadingOutput {
 public:
-    enum class Outcome { Queued, Duplicate, Unstable, NoValue, Error };
-    // What the writer thread turns into a line; the costly formatting is left to that thread.
-    struct Entry {
-        Instant time;
-        QString raw;   // one character per received byte, shown in control-character notation
-        QString value; // the processed value
-        Outcome outcome = Outcome::Queued;
-        QString error; // the failure's text, for Outcome::Error
-    };
+    using Reading = worker::Reading;
     // Receives the one report of a failing log file; called on the log's thread.
     using Reporter = std::function<void(const QString& text)>;
 
@@ -38,27 +30,26 @@ public:
 
     // Starts the writer thread; the file is opened at the first line. groupWritable: a new file is created
     // writable by the group as well (for installations shared by several users).
-    DataLog(QString path, QString port, QString instrument, Reporter report, bool groupWritable = false,
-            qint64 rotateBytes = kRotateBytes);
-    ~DataLog();
+    DataLog(QString path, Reporter report, bool groupWritable = false, qint64 rotateBytes = kRotateBytes);
+    ~DataLog() override;
     DataLog(const DataLog&) = delete;
     DataLog& operator=(const DataLog&) = delete;
 
-    // Queues one line. Any thread; after close() the entry is dropped.
-    void append(Entry entry);
+    // Queues one line; the costly formatting is left to the writer thread. Any thread; after close() the
+    // reading is dropped.
+    void deliver(const std::shared_ptr<const Reading>& reading) override;
+    void append(Reading reading) { deliver(std::make_shared<const Reading>(std::move(reading))); }
     // Writes every queued line, closes the file and joins the writer thread. Idempotent.
-    void close();
+    void close() override;
     // The file written last (the rotated one after a rotation); empty before the first line.
     QString currentFile() const;
 
-    static QString outcomeText(Outcome outcome);
     // One CSV field, quoted when it holds a comma, a quote, a line end or leading or trailing blanks.
     static QString csvField(const QString& text);
-    // ISO 8601 local time with milliseconds and the offset from UTC, "2026-12-09T07:05:03.042+01:00".
-    static QString isoTime(Instant time);
     // The longest a line waits in memory; lines arriving meanwhile go out in the same write.
     static constexpr int kGatherMs = 200;
-    QString csvLine(const Entry& entry) const;
+    // time,port,instrument,record,value,outcome; an error's text follows its outcome.
+    static QString csvLine(const Reading& reading);
     // The file after `path` once it is full: "<base>-<yyyy-MM-dd>-<n>.<suffix>" in the same folder.
     static QString rotatedName(const QString& path, const QDate& date, int counter);
 
@@ -72,15 +63,13 @@ private:
     void report(const QString& what, int error);
 
     const QString m_path;
-    const QString m_port;
-    const QString m_instrument;
     const Reporter m_report;
     const bool m_groupWritable;
     const qint64 m_rotateBytes;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Entry> m_queue;
+    std::deque<std::shared_ptr<const Reading>> m_queue;
     bool m_closing = false;
     bool m_closed = false;
     QString m_currentFile;
@@ -93,4 +82,4 @@ private:
     std::thread m_thread;
 };
 
-} // namespace tavlo::worker
+} // namespace tavlo::output

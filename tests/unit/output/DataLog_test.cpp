@@ -1,4 +1,4 @@
-#include "worker/DataLog.h"
+#include "output/DataLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,8 +18,9 @@
 #include <thread>
 #include <unistd.h>
 
-using tavlo::worker::DataLog;
-using Outcome = DataLog::Outcome;
+using tavlo::output::DataLog;
+using tavlo::worker::Outcome;
+using tavlo::worker::Reading;
 
 namespace {
 
@@ -45,8 +46,17 @@ tavlo::worker::Instant nowInstant() {
     return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
 }
 
-DataLog::Entry entry(const QString& value, Outcome outcome = Outcome::Queued) {
-    return DataLog::Entry{nowInstant(), value + QStringLiteral("\r\n"), value, outcome, QString()};
+Reading entry(const QString& value, Outcome outcome = Outcome::Queued, const QString& port = "COM1",
+              const QString& instrument = "GENERIC", const QString& raw = {}, const QString& error = {}) {
+    Reading r;
+    r.time = nowInstant();
+    r.port = port;
+    r.instrument = instrument;
+    r.raw = raw.isNull() ? value + QStringLiteral("\r\n") : raw;
+    r.value = value;
+    r.outcome = outcome;
+    r.error = error;
+    return r;
 }
 
 // Sets the process's time zone for the scope of a test.
@@ -116,15 +126,15 @@ INSTANTIATE_TEST_SUITE_P(Fields, CsvFieldTest,
 TEST(DataLogTime, IsIso8601LocalTimeWithMillisecondsAndTheOffset) {
     {
         const TimeZone east("IST-5:30");
-        EXPECT_EQ(DataLog::isoTime(utc(2026, 3, 5, 1, 38, 9, 42)), "2026-03-05T07:08:09.042+05:30");
+        EXPECT_EQ(tavlo::worker::isoTime(utc(2026, 3, 5, 1, 38, 9, 42)), "2026-03-05T07:08:09.042+05:30");
     }
     {
         const TimeZone west("BRT3");
-        EXPECT_EQ(DataLog::isoTime(utc(2027, 1, 1, 2, 59, 59, 999)), "2026-12-31T23:59:59.999-03:00");
+        EXPECT_EQ(tavlo::worker::isoTime(utc(2027, 1, 1, 2, 59, 59, 999)), "2026-12-31T23:59:59.999-03:00");
     }
     {
         const TimeZone zero("UTC0");
-        EXPECT_EQ(DataLog::isoTime(utc(2026, 1, 1, 0, 0, 0, 0)), "2026-01-01T00:00:00.000+00:00");
+        EXPECT_EQ(tavlo::worker::isoTime(utc(2026, 1, 1, 0, 0, 0, 0)), "2026-01-01T00:00:00.000+00:00");
     }
 }
 
@@ -137,13 +147,13 @@ TEST(DataLogName, RotatedFilesCarryTheDateAndACounterBeforeTheSuffix) {
 
 TEST_F(DataLogTest, WritesTheHeaderOnceAndAppendsWithoutTruncating) {
     {
-        DataLog log(path(), "/dev/ttyUSB0", "AND", m_reports.reporter());
-        log.append(entry("1"));
+        DataLog log(path(), m_reports.reporter());
+        log.append(entry("1", Outcome::Queued, "/dev/ttyUSB0", "AND"));
     }
     {
-        DataLog log(path(), "tcp://10.0.0.5:4001", "AND", m_reports.reporter());
-        log.append(entry("2", Outcome::Duplicate));
-        log.append(DataLog::Entry{nowInstant(), "bad\r", "", Outcome::Error, "Error [WW]: x, y"});
+        DataLog log(path(), m_reports.reporter());
+        log.append(entry("2", Outcome::Duplicate, "tcp://10.0.0.5:4001", "AND"));
+        log.append(entry("", Outcome::Error, "tcp://10.0.0.5:4001", "AND", "bad\r", "Error [WW]: x, y"));
     }
     const QStringList lines = linesOf(path());
     ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
@@ -155,7 +165,7 @@ TEST_F(DataLogTest, WritesTheHeaderOnceAndAppendsWithoutTruncating) {
 }
 
 TEST_F(DataLogTest, ALineReachesTheFileWhileTheLogStaysOpen) {
-    DataLog log(path(), "COM1", "GENERIC", m_reports.reporter());
+    DataLog log(path(), m_reports.reporter());
     log.append(entry("7"));
     // Written without close(): a log that only wrote at Stop would lose the day's readings in a crash.
     QStringList lines;
@@ -169,7 +179,7 @@ TEST_F(DataLogTest, ALineReachesTheFileWhileTheLogStaysOpen) {
 
 TEST_F(DataLogTest, AFloodFromTwoThreadsLosesNothingAndKeepsEachThreadsOrderUpToClose) {
     constexpr int kEach = 20000;
-    DataLog log(path(), "COM1", "GENERIC", m_reports.reporter());
+    DataLog log(path(), m_reports.reporter());
     const auto writer = [&log](const QString& prefix, Outcome outcome) {
         for (int i = 0; i < kEach; ++i)
             log.append(entry(prefix + QString::number(i), outcome));
@@ -198,7 +208,7 @@ TEST_F(DataLogTest, AFloodFromTwoThreadsLosesNothingAndKeepsEachThreadsOrderUpTo
 TEST_F(DataLogTest, PastTheSizeLimitTheLogGoesOnInDatedFilesAndKeepsEveryLine) {
     constexpr int kLines = 400;
     {
-        DataLog log(path(), "COM1", "GENERIC", m_reports.reporter(), false, 4096);
+        DataLog log(path(), m_reports.reporter(), false, 4096);
         for (int i = 0; i < kLines; ++i) {
             log.append(entry(QString::number(i)));
             if (i % 50 == 0)
@@ -229,7 +239,7 @@ TEST_F(DataLogTest, PastTheSizeLimitTheLogGoesOnInDatedFilesAndKeepsEveryLine) {
 
 TEST_F(DataLogTest, AFileThatCannotBeOpenedIsReportedOnceAndAppendingGoesOn) {
     const QString missing = m_dir.filePath("no/such/folder/log.csv");
-    DataLog log(missing, "COM1", "GENERIC", m_reports.reporter());
+    DataLog log(missing, m_reports.reporter());
     for (int i = 0; i < 100; ++i)
         log.append(entry(QString::number(i)));
     log.close();
@@ -248,7 +258,7 @@ TEST_F(DataLogTest, AFileSizeLimitStopsTheLogAtAWholeLineWithOneReportAndTheProc
         ::setrlimit(RLIMIT_FSIZE, &limit);
         Reports reports;
         {
-            DataLog log(path(), "COM1", "GENERIC", reports.reporter());
+            DataLog log(path(), reports.reporter());
             for (int i = 0; i < 500; ++i)
                 log.append(entry(QString::number(i)));
         }
@@ -269,11 +279,11 @@ TEST_F(DataLogTest, AFileSizeLimitStopsTheLogAtAWholeLineWithOneReportAndTheProc
 TEST_F(DataLogTest, TheSharedEditionCreatesTheFileGroupWritable) {
     const mode_t old = ::umask(022);
     {
-        DataLog log(path(), "COM1", "GENERIC", m_reports.reporter(), true);
+        DataLog log(path(), m_reports.reporter(), true);
         log.append(entry("1"));
     }
     {
-        DataLog log(path("private.csv"), "COM1", "GENERIC", m_reports.reporter(), false);
+        DataLog log(path("private.csv"), m_reports.reporter(), false);
         log.append(entry("1"));
     }
     ::umask(old);

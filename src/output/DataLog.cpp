@@ -1,4 +1,4 @@
-#include "worker/DataLog.h"
+#include "output/DataLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tavlo::worker {
+namespace tavlo::output {
 
 namespace {
 
@@ -33,10 +33,9 @@ qint64 fileSizeLimit() {
 
 const char* const DataLog::kHeader = "time,port,instrument,record,value,outcome\r\n";
 
-DataLog::DataLog(QString path, QString port, QString instrument, Reporter report, bool groupWritable,
-                 qint64 rotateBytes)
-    : m_path(std::move(path)), m_port(std::move(port)), m_instrument(std::move(instrument)),
-      m_report(std::move(report)), m_groupWritable(groupWritable), m_rotateBytes(rotateBytes) {
+DataLog::DataLog(QString path, Reporter report, bool groupWritable, qint64 rotateBytes)
+    : m_path(std::move(path)), m_report(std::move(report)), m_groupWritable(groupWritable),
+      m_rotateBytes(rotateBytes) {
     // A file-size limit must fail the write (reported once) instead of killing the whole program.
     std::signal(SIGXFSZ, SIG_IGN);
     m_thread = std::thread([this] { run(); });
@@ -46,14 +45,14 @@ DataLog::~DataLog() {
     close();
 }
 
-void DataLog::append(Entry entry) {
+void DataLog::deliver(const std::shared_ptr<const Reading>& reading) {
     bool first;
     {
         std::lock_guard lock(m_mutex);
         if (m_closing)
             return;
         first = m_queue.empty();
-        m_queue.push_back(std::move(entry));
+        m_queue.push_back(reading);
     }
     // Only the first line of a batch wakes the writer; it gathers the rest itself.
     if (first)
@@ -77,22 +76,6 @@ QString DataLog::currentFile() const {
     return m_currentFile;
 }
 
-QString DataLog::outcomeText(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Queued:
-        return QStringLiteral("queued");
-    case Outcome::Duplicate:
-        return QStringLiteral("duplicate");
-    case Outcome::Unstable:
-        return QStringLiteral("unstable");
-    case Outcome::NoValue:
-        return QStringLiteral("no-value");
-    case Outcome::Error:
-        return QStringLiteral("error");
-    }
-    return {};
-}
-
 QString DataLog::csvField(const QString& text) {
     const bool quote = text.contains(u',') || text.contains(u'"') || text.contains(u'\r') || text.contains(u'\n') ||
                        (!text.isEmpty() && (text.front() == u' ' || text.back() == u' '));
@@ -101,40 +84,13 @@ QString DataLog::csvField(const QString& text) {
     return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
-QString DataLog::isoTime(Instant time) {
-    const auto ms = std::chrono::floor<std::chrono::milliseconds>(time);
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(ms));
-    // A flood brings many records within one second: the date, time and offset are worked out once per second.
-    thread_local std::time_t cachedSecond = -1;
-    thread_local char cachedDate[64];
-    thread_local char cachedOffset[16];
-    thread_local std::string cachedZone;
-    const char* zone = std::getenv("TZ");
-    if (seconds != cachedSecond || cachedZone != (zone ? zone : "")) {
-        std::tm local{};
-        ::localtime_r(&seconds, &local);
-        const long offset = local.tm_gmtoff;
-        const long minutes = std::labs(offset) / 60;
-        std::snprintf(cachedDate, sizeof cachedDate, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-        std::snprintf(cachedOffset, sizeof cachedOffset, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60 % 100,
-                      minutes % 60);
-        cachedSecond = seconds;
-        cachedZone = zone ? zone : "";
-    }
-    char text[128];
-    std::snprintf(text, sizeof text, "%s.%03d%s", cachedDate, static_cast<int>(ms.time_since_epoch().count() % 1000),
-                  cachedOffset);
-    return QString::fromLatin1(text);
-}
-
-QString DataLog::csvLine(const Entry& e) const {
-    QString outcome = outcomeText(e.outcome);
-    if (e.outcome == Outcome::Error && !e.error.isEmpty())
-        outcome += QStringLiteral(": ") + e.error;
-    return csvField(isoTime(e.time)) + u',' + csvField(m_port) + u',' + csvField(m_instrument) + u',' +
-           csvField(DataLine::transformControlChars(e.raw)) + u',' + csvField(e.value) + u',' + csvField(outcome) +
-           QStringLiteral("\r\n");
+QString DataLog::csvLine(const Reading& r) {
+    QString outcome = worker::outcomeText(r.outcome);
+    if (r.outcome == worker::Outcome::Error && !r.error.isEmpty())
+        outcome += QStringLiteral(": ") + r.error;
+    return csvField(worker::isoTime(r.time)) + u',' + csvField(r.port) + u',' + csvField(r.instrument) + u',' +
+           csvField(worker::DataLine::transformControlChars(r.raw)) + u',' + csvField(r.value) + u',' +
+           csvField(outcome) + QStringLiteral("\r\n");
 }
 
 QString DataLog::rotatedName(const QString& path, const QDate& date, int counter) {
@@ -152,15 +108,15 @@ void DataLog::run() {
         // moment join it, so that a flood costs one write per batch instead of one per record.
         m_wake.wait(lock, [this] { return m_closing || !m_queue.empty(); });
         m_wake.wait_for(lock, std::chrono::milliseconds(kGatherMs), [this] { return m_closing; });
-        std::deque<Entry> batch;
+        std::deque<std::shared_ptr<const Reading>> batch;
         batch.swap(m_queue);
         const bool closing = m_closing;
         lock.unlock();
         if (!m_failed && !batch.empty()) {
             std::vector<QByteArray> lines;
             lines.reserve(batch.size());
-            for (const Entry& e : batch)
-                lines.push_back(csvLine(e).toUtf8());
+            for (const auto& r : batch)
+                lines.push_back(csvLine(*r).toUtf8());
             writeBatch(lines);
         }
         lock.lock();
@@ -264,4 +220,4 @@ bool DataLog::writeChunk(const QByteArray& lines) {
     return true;
 }
 
-} // namespace tavlo::worker
+} // namespace tavlo::output

@@ -1,0 +1,23 @@
+#include "output/Outputs.h"
+
+#include "base/SystemProperties.h"
+#include "config/Config.h"
+#include "output/DataLog.h"
+
+namespace tavlo::output {
+
+std::vector<std::shared_ptr<worker::ReadingOutput>> createOutputs(const config::Config& config,
+                                                                  worker::AcquisitionView& view) {
+    std::vector<std::shared_ptr<worker::ReadingOutput>> outputs;
+    if (!config.getDataLogFile().isEmpty()) {
+        // The shared installation's log is written by every user who runs the program.
+        const bool shared = base::SystemProperties::get(QStringLiteral("EDITION"), QString()) == QLatin1String("QX");
+        worker::AcquisitionView* reporter = &view;
+        outputs.push_back(std::make_shared<DataLog>(
+            config.getDataLogFile(), [reporter](const QString& text) { reporter->logImportantEvent(text); }, shared));
+        view.logEvent(QStringLiteral("Data log: ") + config.getDataLogFile());
+    }
+    return outputs;
+}
+
+} // namespace tavlo::output
