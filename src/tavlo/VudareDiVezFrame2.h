@@ -67,7 +67,7 @@ public:
         worker::Acquisition::SynthFactory synths;       // the sound synthesiser (default: the desktop's)
     };
 
-    enum Tab { StartTab, InputTab, ProcessingTab, OutputTab, SettingsTab, EventLogTab, AboutTab };
+    enum Tab { StartTab, InputTab, ProcessingTab, OutputTab, SettingsTab, ServicesTab, EventLogTab, AboutTab };
 
     // Builds the whole window and shows it; throws FatalStartupError when the program cannot go on.
     VudareDiVezFrame2(std::optional<QString> commandLinePort, Options options);
@@ -191,6 +191,7 @@ public:
     QCheckBox* checkForUpdatesCheckBox = nullptr;
     QCheckBox* abortAutoStartCheckBox = nullptr;
     QPushButton* importSettingsButton = nullptr;
+    QLineEdit* stationField = nullptr;
     QPushButton* exportSettingsButton = nullptr;
     QTextBrowser* aboutPane = nullptr;
     QLabel* startHintLabel = nullptr;
@@ -241,6 +242,11 @@ private:
     // The settings as the tabs show them now, valid field texts included, without any message or change.
     config::Config settingsInTabs() const;
     void connectPreview();
+
+    // The Services tab: the station's name, the reading service and MQTT (VudareDiVezFrame2Services.cpp).
+    QWidget* buildServicesTab();
+    void showServicesInControls();
+    void updateServicesFromControls();
 
     // Stable values only, the data log and network ports (VudareDiVezFrame2Additions.cpp).
     QWidget* buildStableOnlyRow(QWidget* page);

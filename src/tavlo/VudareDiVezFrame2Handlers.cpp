@@ -219,6 +219,7 @@ void VudareDiVezFrame2::updateConfigFromTabs() {
     m_config.checkForUpdates = checkForUpdatesCheckBox->isChecked();
     m_config.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox->isChecked();
     updateAdditionsFromControls();
+    updateServicesFromControls();
 
     // A tab click takes no focus, so a field may never have been left: check each one again.
     for (FieldChecker* checker : m_checkers)
@@ -339,7 +340,7 @@ void VudareDiVezFrame2::tabbedPaneStateChanged(int index) {
     if (left == m_currentPage || m_closing)
         return;
     if (left != m_pages[InputTab] && left != m_pages[ProcessingTab] && left != m_pages[OutputTab] &&
-        left != m_pages[AboutTab])
+        left != m_pages[ServicesTab] && left != m_pages[AboutTab])
         return;
     updateConfigFromTabs();
     if (!saveNecessary())

@@ -57,7 +57,7 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
                 startStopJButton->setText(connected ? text("VudareDiVezFrame2.startStopJButton.textStop")
                                                     : text("VudareDiVezFrame2.startStopJButton.text"));
                 if (connected) {
-                    for (int tab : {OutputTab, ProcessingTab, InputTab, SettingsTab}) {
+                    for (int tab : {ServicesTab, OutputTab, ProcessingTab, InputTab, SettingsTab}) {
                         const int index = m_tabbedPane->indexOf(m_pages[tab]);
                         if (index >= 0)
                             m_tabbedPane->removeTab(index);
@@ -68,7 +68,7 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
                 } else {
                     setText(text("VudareDiVezFrame2.statusJLabel.text"));
                     startHintLabel->setText(text("VudareDiVezFrame2.startHint.text"));
-                    for (int tab : {InputTab, ProcessingTab, OutputTab, SettingsTab})
+                    for (int tab : {InputTab, ProcessingTab, OutputTab, SettingsTab, ServicesTab})
                         if (m_tabbedPane->indexOf(m_pages[tab]) < 0)
                             m_tabbedPane->insertTab(tab, m_pages[tab], m_pageTitles[tab]);
                 }
@@ -117,6 +117,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "VudareDiVezFrame2.processingPanel.tab.title",
                                              "VudareDiVezFrame2.outputPanel.tab.title",
                                              "VudareDiVezFrame2.settingsPanel.tab.title",
+                                             "VudareDiVezFrame2.servicesPanel.tab.title",
                                              "VudareDiVezFrame2.eventLogPanel.tab.title",
                                              "VudareDiVezFrame2.aboutPanel.tab.title",
                                              "VudareDiVezFrame2.startStopJButton.text",

@@ -58,15 +58,15 @@ QHBoxLayout* row(std::initializer_list<QWidget*> widgets) {
 void VudareDiVezFrame2::buildControls() {
     m_filling = true;
     m_tabbedPane = new QTabWidget(this);
-    m_pages = {buildStartTab(),    buildInputTab(), buildProcessingTab(), buildOutputTab(),
-               buildSettingsTab(), nullptr,         buildAboutTab()};
+    m_pages = {buildStartTab(),    buildInputTab(), buildProcessingTab(), buildOutputTab(), buildSettingsTab(),
+               buildServicesTab(), nullptr,         buildAboutTab()};
     m_eventLog = new EventLog(this);
     m_pages[EventLogTab] = m_eventLog;
     m_pageTitles = {
         text("VudareDiVezFrame2.panel1.tab.title"),          text("VudareDiVezFrame2.inputPanel.tab.title"),
         text("VudareDiVezFrame2.processingPanel.tab.title"), text("VudareDiVezFrame2.outputPanel.tab.title"),
-        text("VudareDiVezFrame2.settingsPanel.tab.title"),   text("VudareDiVezFrame2.eventLogPanel.tab.title"),
-        text("VudareDiVezFrame2.aboutPanel.tab.title")};
+        text("VudareDiVezFrame2.settingsPanel.tab.title"),   text("VudareDiVezFrame2.servicesPanel.tab.title"),
+        text("VudareDiVezFrame2.eventLogPanel.tab.title"),   text("VudareDiVezFrame2.aboutPanel.tab.title")};
     for (int i = 0; i < m_pages.size(); ++i)
         m_tabbedPane->addTab(m_pages[i], m_pageTitles[i]);
     m_currentPage = m_pages[StartTab];
@@ -310,6 +310,7 @@ void VudareDiVezFrame2::showConfigInControls() {
     checkForUpdatesCheckBox->setChecked(m_config.checkForUpdates);
     abortAutoStartCheckBox->setChecked(m_config.abortAutoStartWhenPrevPortNotAvailable);
     showAdditionsInControls();
+    showServicesInControls();
     updateInstrumentKind();
     updateRequestButton();
     m_filling = wasFilling;

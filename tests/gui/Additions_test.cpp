@@ -42,6 +42,20 @@ TEST_F(AdditionsTest, StableOnlyIsOfferedOnlyForProfilesWithARuleAndIsStored) {
     EXPECT_EQ(stored("stableOnly"), "<none>"); // off leaves the store as it always was
 }
 
+TEST_F(AdditionsTest, TheStationNameIsStoredFromTheServicesTabOnlyWhileSet) {
+    VudareDiVezFrame2& w = open();
+    QTabWidget* tabs = w.tabbedPane();
+    tabs->setCurrentIndex(VudareDiVezFrame2::ServicesTab);
+    EXPECT_FALSE(w.stationField->placeholderText().isEmpty()) << "the host name stands in for an empty name";
+    w.stationField->setText(QStringLiteral("  scale-4 "));
+    tabs->setCurrentIndex(VudareDiVezFrame2::StartTab); // leaving Services saves
+    EXPECT_EQ(stored("station"), "scale-4");
+    tabs->setCurrentIndex(VudareDiVezFrame2::ServicesTab);
+    w.stationField->clear();
+    tabs->setCurrentIndex(VudareDiVezFrame2::StartTab);
+    EXPECT_EQ(stored("station"), "<none>");
+}
+
 TEST_F(AdditionsTest, BrowseChoosesTheDataLogFileAndTheCheckBoxTurnsItOnAndOff) {
     VudareDiVezFrame2& w = open();
     QTabWidget* tabs = w.tabbedPane();

@@ -48,7 +48,7 @@ class WindowTest : public test::WindowFixture {};
 TEST_F(WindowTest, StartTypesRecordsAndStopRestoresTheTabs) {
     tspSimAddPort("COM5", nullptr, nullptr);
     VudareDiVezFrame2& w = open();
-    ASSERT_EQ(w.tabbedPane()->count(), 7);
+    ASSERT_EQ(w.tabbedPane()->count(), 8);
     QTest::mouseClick(w.startStopJButton, Qt::LeftButton);
     ASSERT_TRUE(processEventsUntil([&] { return w.isConnected() && w.tabbedPane()->count() == 3; }))
         << dialogs.texts().join('\n').toStdString();
@@ -69,7 +69,7 @@ TEST_F(WindowTest, StartTypesRecordsAndStopRestoresTheTabs) {
     EXPECT_TRUE(typed);
 
     QTest::mouseClick(w.startStopJButton, Qt::LeftButton);
-    ASSERT_TRUE(processEventsUntil([&] { return !w.isConnected() && w.tabbedPane()->count() == 7; }));
+    ASSERT_TRUE(processEventsUntil([&] { return !w.isConnected() && w.tabbedPane()->count() == 8; }));
     ASSERT_TRUE(processEventsUntil([&] { return !tspSimIsOpen("COM5"); }));
     EXPECT_EQ(w.startStopJButton->text(), tavloText("VudareDiVezFrame2.startStopJButton.text"));
     EXPECT_EQ(w.tabbedPane()->widget(VudareDiVezFrame2::InputTab)->isAncestorOf(w.portList), true);

@@ -277,6 +277,50 @@ TEST_F(ConfigStoreTest, StableOnlyAndTheDataLogAreStoredExportedAndImportedOnlyW
     EXPECT_EQ(keys.size(), 33);
 }
 
+TEST_F(ConfigStoreTest, TheServiceAndBenchAdditionsRoundTripAndLeaveTheStoreWhenBackAtTheirDefaults) {
+    Config set = everythingSet();
+    set.replaceControlCharacters = QStringLiteral("|");
+    set.requestHotkey = QStringLiteral("Ctrl+Alt+W");
+    set.typeValues = false;
+    set.station = QStringLiteral("bench 4");
+    set.readingServicePort = 8181;
+    set.readingServiceOrigins = QStringLiteral("https://erp.example.com http://localhost:3000");
+    set.mqttBroker = QStringLiteral("ssl://broker.lab:8883");
+    set.mqttTopic = QStringLiteral("lab/{station}/w");
+    set.mqttQos = 2;
+    set.mqttUser = QStringLiteral("bench4");
+    set.mqttPasswordFile = QStringLiteral("/etc/tavlo/pw");
+    set.mqttCaFile = QStringLiteral("/etc/tavlo/ca.pem");
+    set.mqttCommands = true;
+    set.mqttBacklog = 500;
+    auto root = openRoot(QStringLiteral("more.txt"));
+    ConfigStore store(*root);
+    store.saveConfig(set);
+    Config loaded;
+    ASSERT_TRUE(ConfigStore(*openRoot(QStringLiteral("more.txt"))).loadConfig(loaded, kPorts));
+    EXPECT_FALSE(loaded.hasChanged(set));
+
+    store.saveConfig(everythingSet());
+    EXPECT_EQ(openRoot(QStringLiteral("more.txt"))->node(ConfigStore::NODE_PATH).keys().size(), 33);
+}
+
+TEST_F(ConfigStoreTest, AnOutOfRangeServiceNumberFallsBackToItsDefaultAndIsNamed) {
+    auto root = openRoot(QStringLiteral("bad.txt"));
+    ConfigStore(*root).saveConfig(everythingSet());
+    root->node(ConfigStore::NODE_PATH).put(QStringLiteral("readingServicePort"), QStringLiteral("70000"));
+    root->node(ConfigStore::NODE_PATH).put(QStringLiteral("mqttQos"), QStringLiteral("3"));
+    root->node(ConfigStore::NODE_PATH).flush();
+    auto reopened = openRoot(QStringLiteral("bad.txt"));
+    ConfigStore store(*reopened);
+    Config loaded;
+    EXPECT_FALSE(store.loadConfig(loaded, kPorts));
+    EXPECT_EQ(loaded.readingServicePort, 0);
+    EXPECT_EQ(loaded.mqttQos, 1);
+    EXPECT_TRUE(store.invalidSettings().contains(
+        QStringLiteral("readingServicePort: stored \"70000\" is not valid; 0 is used")))
+        << store.invalidSettings().join('\n').toStdString();
+}
+
 TEST_F(ConfigStoreTest, AnImportWithoutTheSettingsNodeIsRefusedAndChangesNothing) {
     const QString file = m_dir.filePath(QStringLiteral("other.xml"));
     {

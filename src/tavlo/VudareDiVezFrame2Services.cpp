@@ -1,0 +1,38 @@
+// The Services tab: where the station's readings go besides the keyboard.
+#include "tavlo/VudareDiVezFrame2.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHostInfo>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace tavlo {
+
+QWidget* VudareDiVezFrame2::buildServicesTab() {
+    auto* page = new QWidget(this);
+    auto* layout = new QVBoxLayout(page);
+
+    // Every reading names its station; many stations that report to one place need names of their own.
+    auto* station = new QGroupBox(QStringLiteral("Station"), page);
+    stationField = new QLineEdit(station);
+    stationField->setPlaceholderText(QHostInfo::localHostName());
+    stationField->setToolTip(QStringLiteral("The name that every reading carries; empty: the computer's name (%1)")
+                                 .arg(QHostInfo::localHostName()));
+    auto* stationForm = new QFormLayout(station);
+    stationForm->addRow(QStringLiteral("&Name:"), stationField);
+    layout->addWidget(station);
+
+    layout->addStretch();
+    return page;
+}
+
+void VudareDiVezFrame2::showServicesInControls() {
+    stationField->setText(m_config.station);
+}
+
+void VudareDiVezFrame2::updateServicesFromControls() {
+    m_config.station = stationField->text().trimmed();
+}
+
+} // namespace tavlo
