@@ -34,8 +34,7 @@ qint64 fileSizeLimit() {
 const char* const DataLog::kHeader = "time,port,instrument,record,value,outcome\r\n";
 
 DataLog::DataLog(QString path, Reporter report, bool groupWritable, qint64 rotateBytes)
-    : m_path(std::move(path)), m_report(std::move(report)), m_groupWritable(groupWritable),
-      m_rotateBytes(rotateBytes) {
+    : m_path(std::move(path)), m_report(std::move(report)), m_groupWritable(groupWritable), m_rotateBytes(rotateBytes) {
     // A file-size limit must fail the write (reported once) instead of killing the whole program.
     std::signal(SIGXFSZ, SIG_IGN);
     m_thread = std::thread([this] { run(); });

@@ -6,8 +6,9 @@
 
 namespace tavlo::output {
 
-std::vector<std::shared_ptr<worker::ReadingOutput>> createOutputs(const config::Config& config,
-                                                                  worker::AcquisitionView& view) {
+std::vector<std::shared_ptr<worker::ReadingOutput>>
+createOutputs(const config::Config& config, worker::AcquisitionView& view, const worker::CommandSink& commands) {
+    (void)commands; // for the outputs that take commands
     std::vector<std::shared_ptr<worker::ReadingOutput>> outputs;
     if (!config.getDataLogFile().isEmpty()) {
         // The shared installation's log is written by every user who runs the program.

@@ -91,10 +91,28 @@ QString logTimeStamp(const QDateTime& time) {
 }
 
 Acquisition::Acquisition(AcquisitionView& view, KeyboardFactory keyboards, SynthFactory synths)
-    : m_view(view), m_keyboards(std::move(keyboards)), m_synths(std::move(synths)) {}
+    : m_view(view), m_keyboards(std::move(keyboards)), m_synths(std::move(synths)),
+      m_alive(std::make_shared<Acquisition*>(this)) {}
 
 Acquisition::~Acquisition() {
+    *m_alive = nullptr;
     stop();
+}
+
+CommandSink Acquisition::commandSink() {
+    std::weak_ptr<Acquisition*> alive = m_alive;
+    return [alive](config::InstrumentCommand command, CommandDone done) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, command, done = std::move(done)] {
+                const auto owner = alive.lock();
+                QString reason = QStringLiteral("The program is closing.");
+                const bool ok = owner && *owner && (*owner)->sendCommand(command, &reason);
+                if (done)
+                    done(ok, ok ? QString() : reason);
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 bool Acquisition::start(const config::Config& config) {
@@ -153,7 +171,7 @@ bool Acquisition::start(const config::Config& config) {
         m_ignorer = std::make_unique<Ignorer>(config);
     if (m_outputFactory) {
         try {
-            m_outputs = m_outputFactory(config, m_view);
+            m_outputs = m_outputFactory(config, m_view, commandSink());
         } catch (const std::exception& failure) {
             shutDownOutputs();
             m_view.showMessage(text("invalid.setting"), failureMessage(failure), Icon::Error);

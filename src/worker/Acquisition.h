@@ -36,8 +36,9 @@ public:
     // Advice for the user on a port that could not be opened (empty: none), shown below the failure.
     using PortFailureHint = std::function<QString(const QString& port)>;
     // The reading outputs a run's settings ask for; called at each Start.
-    using OutputFactory =
-        std::function<std::vector<std::shared_ptr<ReadingOutput>>(const config::Config&, AcquisitionView&)>;
+    // The commands that the outputs receive go to the sink.
+    using OutputFactory = std::function<std::vector<std::shared_ptr<ReadingOutput>>(
+        const config::Config&, AcquisitionView&, const CommandSink& commands)>;
     // Told of every reading and status event on the GUI thread, across runs (the window's display).
     using ReadingListener = std::function<void(const std::shared_ptr<const Reading>&)>;
     using StatusListener = std::function<void(const StatusEvent&)>;
@@ -104,6 +105,8 @@ private:
     // Hands the reading to every output and the listener.
     void publishReading(const DataLine& line, Outcome outcome, QString value, bool typed, QString error = {});
     void publishStatus(StatusEvent::Kind kind, const QString& text, Instant time);
+    // The sink the outputs of a run send their commands to.
+    CommandSink commandSink();
 
     AcquisitionView& m_view;
     KeyboardFactory m_keyboards;
@@ -120,6 +123,8 @@ private:
     // Between the worker and the view: status events of the worker come back to this run.
     std::shared_ptr<WorkerView> m_workerView;
     std::shared_ptr<const Reading> m_lastReading;
+    // Null once this object is gone, for commands that arrive from other threads afterwards.
+    std::shared_ptr<Acquisition*> m_alive;
     QString m_runId;
     QString m_station;
     QString m_port;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "config/InstrumentCommand.h"
 #include "worker/Reading.h"
 
+#include <functional>
 #include <memory>
 
 namespace tavlo::worker {
@@ -18,5 +20,11 @@ public:
     // Called once, on the GUI thread; nothing is delivered afterwards.
     virtual void close() = 0;
 };
+
+// How an output asks the run for a command to the instrument (the reading service, MQTT). Callable from any
+// thread; the command is carried out on the GUI thread through the same path as the window's buttons, and
+// done (when given) is called there with the outcome: true, or false and the reason for the user.
+using CommandDone = std::function<void(bool ok, const QString& reason)>;
+using CommandSink = std::function<void(config::InstrumentCommand command, CommandDone done)>;
 
 } // namespace tavlo::worker

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace tavlo::test;
 using tavlo::worker::Outcome;
 using tavlo::worker::Reading;
@@ -45,16 +47,19 @@ class AcquisitionReadings : public AcquisitionSim {
 protected:
     void SetUp() override {
         AcquisitionSim::SetUp();
-        m_acquisition.setOutputFactory([this](const Config&, tavlo::worker::AcquisitionView&) {
-            m_output = std::make_shared<RecordingOutput>();
-            m_runs.append(m_output);
-            return std::vector<std::shared_ptr<tavlo::worker::ReadingOutput>>{m_output};
-        });
+        m_acquisition.setOutputFactory(
+            [this](const Config&, tavlo::worker::AcquisitionView&, const tavlo::worker::CommandSink& commands) {
+                m_commands = commands;
+                m_output = std::make_shared<RecordingOutput>();
+                m_runs.append(m_output);
+                return std::vector<std::shared_ptr<tavlo::worker::ReadingOutput>>{m_output};
+            });
     }
     bool waitForReadings(qsizetype n) {
         return processEventsUntil([&] { return m_output && m_output->readings.size() >= n; });
     }
     std::shared_ptr<RecordingOutput> m_output;
+    tavlo::worker::CommandSink m_commands;
     QList<std::shared_ptr<RecordingOutput>> m_runs;
 };
 
@@ -163,6 +168,40 @@ TEST_F(AcquisitionReadings, AWantedKeyboardThatFailedMakesValuesErrors) {
     ASSERT_TRUE(waitForReadings(1));
     EXPECT_EQ(m_output->readings[0]->outcome, Outcome::Error);
     EXPECT_EQ(m_output->readings[0]->error, "no keyboard output");
+}
+
+} // namespace
+
+namespace {
+
+// An output's command takes the one request path, from another thread, and its outcome comes back.
+TEST_F(AcquisitionReadings, AnOutputsCommandIsCarriedOutOnTheGuiThreadWithItsOutcome) {
+    Config c = settings(H::Instrument::MITUTOYO);
+    c.setInputTerminator(13);
+    ASSERT_TRUE(m_acquisition.start(c));
+    QList<std::pair<bool, QString>> outcomes;
+    const auto done = [&outcomes](bool ok, const QString& reason) { outcomes.append({ok, reason}); };
+    std::thread([&] {
+        m_commands(tavlo::config::InstrumentCommand::Request, done);
+        m_commands(tavlo::config::InstrumentCommand::Tare, done);
+    }).join();
+    ASSERT_TRUE(processEventsUntil([&] { return outcomes.size() == 2; }));
+    EXPECT_TRUE(outcomes[0].first);
+    EXPECT_FALSE(outcomes[1].first);
+    EXPECT_TRUE(outcomes[1].second.contains("tare")) << outcomes[1].second.toStdString();
+    QByteArray sent;
+    ASSERT_TRUE(processEventsUntil([&] {
+        uint8_t buffer[64];
+        const int32_t n = tspSimTakeOutput(kPort, buffer, sizeof buffer);
+        sent.append(reinterpret_cast<const char*>(buffer), n);
+        return sent.size() >= 2;
+    }));
+    EXPECT_EQ(sent, QByteArray("1\r"));
+
+    m_acquisition.stop();
+    m_commands(tavlo::config::InstrumentCommand::Request, done);
+    ASSERT_TRUE(processEventsUntil([&] { return outcomes.size() == 3; }));
+    EXPECT_FALSE(outcomes[2].first) << "no run, no command";
 }
 
 } // namespace
