@@ -51,9 +51,12 @@ public:
     void logImportantEvent(const QString& text) override { m_view.logImportantEvent(text); }
     void setConnectedInGUI(bool connected) override {
         m_view.setConnectedInGUI(connected);
-        // The worker has ended (its completion runs on the GUI thread): no reading follows.
-        if (!connected && m_owner)
+        // The worker has ended (its completion runs on the GUI thread): no reading follows. The run lets go of
+        // this object there, which must outlive the call.
+        if (!connected && m_owner) {
+            const std::shared_ptr<WorkerView> keep = m_self.lock();
             m_owner->endRun();
+        }
     }
     void update(const DataLine& line) override { m_view.update(line); }
     void statusChanged(StatusEvent::Kind kind, const QString& text) override {

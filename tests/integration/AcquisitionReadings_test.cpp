@@ -205,3 +205,24 @@ TEST_F(AcquisitionReadings, AnOutputsCommandIsCarriedOutOnTheGuiThreadWithItsOut
 }
 
 } // namespace
+
+namespace {
+
+// The port opens and the window is told "connected", then preparing the port fails: the run ends at once, its
+// outputs learn that it stopped, and nothing of it is left to be called later.
+TEST_F(AcquisitionReadings, AWorkerThatFailsAfterOpeningEndsTheRunCleanly) {
+    tspSimForceResult("SerRxFlush", -1);
+    EXPECT_FALSE(m_acquisition.start(settings()));
+    tspSimClearForcedResults();
+    ASSERT_EQ(m_runs.size(), 1);
+    EXPECT_TRUE(m_runs[0]->closed);
+    EXPECT_EQ(m_runs[0]->kinds().first(), StatusEvent::Kind::Started);
+    EXPECT_EQ(m_runs[0]->kinds().last(), StatusEvent::Kind::Stopped);
+    EXPECT_EQ(m_view.connected, QList<bool>({true, false}));
+    EXPECT_EQ(tspSimIsOpen(kPort), 0);
+    ASSERT_TRUE(m_acquisition.start(settings()));
+    feed(kPort, "1\n");
+    ASSERT_TRUE(waitForReadings(1));
+}
+
+} // namespace
