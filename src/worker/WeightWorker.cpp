@@ -292,6 +292,11 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
     const Instant instant = instantNow();
     const bool error = m_parityError || m_framingError;
     RecordProcessor::Result result = processor.run(m_rawData);
+    if (result.cutByControlCharacters && !m_controlCutReported) {
+        m_controlCutReported = true;
+        m_view.logImportantEvent(resourceBundle().format(QStringLiteral("control.characters.cut"),
+                                                         {DataLine::transformControlChars(m_rawData)}));
+    }
     DataLine line(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end);
     if (processor.isUnstable(m_rawData))
         line.markUnstable();

@@ -142,6 +142,8 @@ private:
     bool m_parityError = false;
     bool m_framingError = false;
     bool m_connectedShown = false;
+    // A text record cut short by control characters is reported once per run.
+    bool m_controlCutReported = false;
     // Guards m_source against Stop's close from another thread while the body replaces it.
     std::mutex m_portMutex;
     // Held by the writer thread while it uses the port, so that a reopen never replaces it under a write.
