@@ -146,9 +146,9 @@ TEST_P(CommandsOnAPty, ReachTheInstrumentByteForByte) {
         EXPECT_EQ(typedCharacters(), 0);
     }
 
-    for (const auto& [command, bytes] : {std::pair{InstrumentCommand::Request, c.request},
-                                         std::pair{InstrumentCommand::Tare, c.tare},
-                                         std::pair{InstrumentCommand::Zero, c.zero}}) {
+    for (const auto& [command, bytes] :
+         {std::pair{InstrumentCommand::Request, c.request}, std::pair{InstrumentCommand::Tare, c.tare},
+          std::pair{InstrumentCommand::Zero, c.zero}}) {
         QString reason;
         const std::string name = tavlo::config::commandName(command).toStdString();
         if (bytes.isEmpty()) {
