@@ -4,6 +4,7 @@
 #include "AcquisitionFixture.h"
 
 #include "worker/ReadingOutput.h"
+#include "worker/WeightWorker.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -185,6 +186,28 @@ TEST_F(AcquisitionRecords, WithoutTheSettingACutRecordIsReportedOncePerStart) {
         *std::find_if(events.begin(), events.end(), [](const QString& e) { return e.contains("was not typed"); });
     EXPECT_TRUE(line.contains("0104012345678901<29>10ABC123<13>")) << line.toStdString();
     EXPECT_TRUE(line.contains("Replace control characters")) << line.toStdString();
+}
+
+// A tare sent while the balance's cable is out is not lost: it goes out on the port once it is back.
+TEST_F(AcquisitionRecords, ACommandSentWhileThePortIsLostGoesOutWhenItIsBack) {
+    ASSERT_TRUE(m_acquisition.start(settings(H::Instrument::METTLER_DIALOG)));
+    tspSimUnplug(kPort);
+    const QString lost =
+        tavlo::worker::WeightWorker::resourceBundle().format("port.lost", {kPort, "%"}).section('%', 0, 0);
+    ASSERT_TRUE(processEventsUntil([&] { return importantLines(lost) == 1; }));
+    EXPECT_TRUE(m_acquisition.sendCommand(tavlo::config::InstrumentCommand::Tare));
+    tspSimAddPort(kPort, "Sim", "Virtual port");
+    QByteArray sent;
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            uint8_t buffer[64];
+            const int32_t n = tspSimTakeOutput(kPort, buffer, sizeof buffer);
+            sent.append(reinterpret_cast<const char*>(buffer), n > 0 ? n : 0);
+            return sent.size() >= 3;
+        },
+        10000));
+    EXPECT_EQ(sent, QByteArray("T\r\n"));
+    EXPECT_EQ(importantLines("Error [WW]"), 0) << m_view.events().join('\n').toStdString();
 }
 
 TEST_F(AcquisitionRecords, AReplacementTheKeyMapCannotTypeStartsNothing) {
