@@ -2,6 +2,7 @@
 
 #include "base/ResourceBundle.h"
 #include "config/Config.h"
+#include "config/InstrumentCommands.h"
 
 #include <array>
 
@@ -34,16 +35,27 @@ constexpr const char* TA = R"(Wg,([-+]?\s*[0-9]*[\.,]?[0-9]+))";
 constexpr const char* WE = R"(^0(-?\s+[0-9]*\.?[0-9]+))";
 
 // Stability rules. A&D: the header "US" marks motion; "ST" and "QT" are stable. Mettler Toledo: "S D" is a
-// dynamic (unstable) weight; "S S" is stable. Kern and Ohaus put a "?" after an unstable weight. Sartorius leaves
-// the unit out while the weight moves, so the number is followed only by blanks and the line end.
+// dynamic (unstable) weight; "S S" is stable. Ohaus puts a "?" after an unstable weight. Sartorius leaves the unit
+// out while the weight moves, so the number is followed only by blanks and the line end; the Kern balances with
+// the s/w/t interface do the same, and older ones mark motion with a "?". The Kern KFB indicators send the header
+// "US" as A&D does.
 constexpr const char* UNSTABLE_AND = R"(^\s*US,)";
 constexpr const char* UNSTABLE_METTLER = R"(^S ?D)";
-// Overload rules: records that carry a number which is no weight. A&D sends "OL,+9999999E+19" over its range;
-// Mettler Toledo "S +" over and "S -" under its range.
-constexpr const char* OVERLOAD_AND = R"(^\s*OL,)";
-constexpr const char* OVERLOAD_METTLER = R"(^S ?[+-])";
 constexpr const char* UNSTABLE_QUESTION = R"(\?)";
 constexpr const char* UNSTABLE_SARTORIUS = R"([0-9][ \r\n]*$)";
+constexpr const char* UNSTABLE_KERN = R"(\?|[0-9][ \r\n]*$)";
+constexpr const char* UNSTABLE_KERN_KFB = R"(^\s*US,|\?)";
+// Overload rules: records that carry a number which is no weight, or only the mark of one. A&D sends
+// "OL,+9999999E+19" over its range; Mettler Toledo "S +" over and "S -" under its range; Sartorius the special
+// codes "H" (over) and "L" (under), "HH" and "LL" while checkweighing, and "High" and "Low" on newer models, after
+// "Stat" in the format with identification codes.
+constexpr const char* OVERLOAD_AND = R"(^\s*OL,)";
+constexpr const char* OVERLOAD_METTLER = R"(^S ?[+-])";
+constexpr const char* OVERLOAD_SARTORIUS = R"(^(Stat)?\s*(HH?|LL?|High|Low)\s*$)";
+// Unit rules, searched from the end of the value: the letters (and % or /) that follow it on the same line.
+// The Adam label format names its units; the longer names come first so that "ozt" is not taken as "oz".
+constexpr const char* UNIT = R"(\G[ \t]*([A-Za-z%/]+))";
+constexpr const char* UNIT_ADAM_LABEL = R"(\G\s?(ozt|oz|kg|g2|g|lb|pcs|ct|dwt|d|GN|MM|TlH|TlC|Tlt|TlJ|t|N))";
 
 // Serial defaults: bit rate index (1200 = 4, 2400 = 5, 4800 = 6, 9600 = 7), data bits index (7 = 2, 8 = 3),
 // stop bits index (1 = 0), parity index (NONE 0, ODD 1, EVEN 2, SPACE 4), terminator code.
@@ -91,28 +103,37 @@ constexpr I::Sample WEDDERBURN_SAMPLES[] = {{"\nA    2.10", ""}, {"0    2.45", "
                                             {"4-    0.35", ""},  {"14/06/2016 13:26:35", ""},
                                             {"1", ""},           {"B@G", ""}};
 
-// Instrument commands. Mitutoyo's 264-007 interface answers the request "1" and carriage return with one reading.
-constexpr InstrumentCommands MITUTOYO_COMMANDS{.request = "1\r", .source = "Mitutoyo digimatic interface 264-007"};
-
 // A profile with the numeric expression and 8N1 at 9600 bit/s, ended by line feed: the most common kind.
 constexpr I::Profile numeric(const char* pattern, I::Serial serial = S9600_8N1_LF, const char* messageKey = nullptr,
                              std::span<const I::Sample> samples = BASE_SAMPLES) {
     return I::Profile{.pattern = pattern, .serial = serial, .messageKey = messageKey, .samples = samples};
 }
 
-constexpr I::Profile asKern572() {
-    return I::Profile{.pattern = G, .serialFrom = &I::KERN_572, .unstable = UNSTABLE_QUESTION};
+constexpr I::Profile asKern572(const InstrumentCommands* commands = nullptr) {
+    return I::Profile{
+        .pattern = G, .serialFrom = &I::KERN_572, .unstable = UNSTABLE_KERN, .unit = UNIT, .commands = commands};
 }
 
-constexpr I::Profile withRule(I::Profile profile, const char* unstable, const char* overload = nullptr) {
-    profile.unstable = unstable;
-    profile.overload = overload;
+// The rules of a profile's records (stability, overload, unit) and the commands its maker documents.
+struct Rules {
+    const char* unstable = nullptr;
+    const char* overload = nullptr;
+    const char* unit = UNIT;
+    const InstrumentCommands* commands = nullptr;
+};
+
+constexpr I::Profile with(I::Profile profile, Rules rules) {
+    profile.unstable = rules.unstable;
+    profile.overload = rules.overload;
+    profile.unit = rules.unit;
+    profile.commands = rules.commands;
     return profile;
 }
 
 } // namespace
 
-constinit const I I::GENERIC{0, "GENERIC", "generic", nullptr, numeric(G, S9600_8N1_CR, "generic.defaultMessage")};
+constinit const I I::GENERIC{0, "GENERIC", "generic", nullptr,
+                             with(numeric(G, S9600_8N1_CR, "generic.defaultMessage"), {})};
 constinit const I I::BARCODE{1, "BARCODE", "barcode_numeric", nullptr,
                              I::Profile{.type = IT::TEXT,
                                         .pattern = G,
@@ -133,60 +154,75 @@ constinit const I I::BARCODE_ALPHA_COMPLETE{3, "BARCODE_ALPHA_COMPLETE", "barcod
                                                        .serial = S9600_8N1_CR,
                                                        .messageKey = "barcode_alphanumeric_complete.defaultMessage",
                                                        .samples = BARCODE_COMPLETE_SAMPLES}};
-constinit const I I::AND{4, "AND", nullptr, "A&D",
-                         withRule(numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES), UNSTABLE_AND, OVERLOAD_AND)};
-constinit const I I::AND_SIMPLE{5, "AND_SIMPLE", nullptr, "A&D (no handshaking)",
-                                I::Profile{.patternFrom = &I::AND, .serialFrom = &I::AND}};
+constinit const I I::AND{
+    4, "AND", nullptr, "A&D",
+    with(numeric(AD, S2400_7E1_LF, nullptr, AND_SAMPLES),
+         {.unstable = UNSTABLE_AND, .overload = OVERLOAD_AND, .commands = &commands::AND_STANDARD})};
+constinit const I I::AND_SIMPLE{
+    5, "AND_SIMPLE", nullptr, "A&D (no handshaking)",
+    I::Profile{.patternFrom = &I::AND, .serialFrom = &I::AND, .commands = &commands::AND_STANDARD}};
 constinit const I I::AND_EM{
     6, "AND_EM", nullptr, "A&D EM",
     I::Profile{.serial = S9600_8N1_LF, .messageKey = "aandd.em.defaultmessage", .patternFrom = &I::AND}};
 constinit const I I::ADAM_AZEXTRA_WEIGHT{
     7, "ADAM_AZEXTRA_WEIGHT", "adam_azextra_weight", nullptr,
-    numeric(AZ, S4800_8N1_LF, "adam_azextra.defaultMessage", ADAM_AZEXTRA_SAMPLES)};
+    with(numeric(AZ, S4800_8N1_LF, "adam_azextra.defaultMessage", ADAM_AZEXTRA_SAMPLES), {})};
 constinit const I I::ADAM_CBK{8, "ADAM_CBK", nullptr, "Adam CBK/GBK/GFK",
-                              numeric(G, S4800_8N1_LF, "adam_cbk.defaultMessage", ADAM_CBK_SAMPLES)};
+                              with(numeric(G, S4800_8N1_LF, "adam_cbk.defaultMessage", ADAM_CBK_SAMPLES), {})};
 constinit const I I::ADAM_CPWPLUS{9, "ADAM_CPWPLUS", nullptr, "Adam CPWplus",
-                                  numeric(G, S9600_8N1_CR, "adam_cpwplus.defaultMessage", ADAM_CPWPLUS_SAMPLES)};
+                                  with(numeric(G, S9600_8N1_CR, "adam_cpwplus.defaultMessage", ADAM_CPWPLUS_SAMPLES),
+                                       {.commands = &commands::ADAM_CPWPLUS})};
 constinit const I I::ADAM_GC_WEIGHT{10, "ADAM_GC_WEIGHT", "adam_gbc_gfc_weight", nullptr,
-                                    numeric(GW, S4800_8N1_LF, nullptr, ADAM_GC_WEIGHT_SAMPLES)};
-constinit const I I::ADAM_GC_PCS{11, "ADAM_GC_PCS", "adam_gbc_gfc_pcs", nullptr, numeric(GP, S4800_8N1_LF)};
+                                    with(numeric(GW, S4800_8N1_LF, nullptr, ADAM_GC_WEIGHT_SAMPLES), {})};
+constinit const I I::ADAM_GC_PCS{11, "ADAM_GC_PCS", "adam_gbc_gfc_pcs", nullptr, with(numeric(GP, S4800_8N1_LF), {})};
 constinit const I I::ADAM_HCB{12, "ADAM_HCB", nullptr, "Adam Highland (HCB)",
-                              numeric(G, S9600_8N1_LF, "adam_hcb.defaultMessage")};
-constinit const I I::ADAM_LABEL{13, "ADAM_LABEL", nullptr, "Adam label format", numeric(AL)};
+                              with(numeric(G, S9600_8N1_LF, "adam_hcb.defaultMessage"), {})};
+constinit const I I::ADAM_LABEL{13, "ADAM_LABEL", nullptr, "Adam label format",
+                                with(numeric(AL), {.unit = UNIT_ADAM_LABEL})};
 constinit const I I::KERND_440E{14, "KERND_440E", nullptr, "Kern 440", asKern572()};
-constinit const I I::KERN_572{15, "KERN_572", nullptr, "Kern 572", withRule(numeric(G), UNSTABLE_QUESTION)};
+constinit const I I::KERN_572{15, "KERN_572", nullptr, "Kern 572",
+                              with(numeric(G), {.unstable = UNSTABLE_KERN, .commands = &commands::KERN_SWT})};
 constinit const I I::KERND_DE{16, "KERND_DE", nullptr, "Kern DE", asKern572()};
-constinit const I I::KERN_DS{17, "KERN_DS", nullptr, "Kern DS", asKern572()};
-constinit const I I::KERN_FKB{18, "KERN_FKB", nullptr, "Kern FKB", asKern572()};
+constinit const I I::KERN_DS{17, "KERN_DS", nullptr, "Kern DS", asKern572(&commands::KERN_SWT)};
+constinit const I I::KERN_FKB{18, "KERN_FKB", nullptr, "Kern FKB", asKern572(&commands::KERN_SWT)};
 constinit const I I::KERN_KB_N{19, "KERN_KB_N", nullptr, "Kern KB-N", asKern572()};
-constinit const I I::KERN_KFB{20, "KERN_KFB", nullptr, "Kern KFB/KFN-TM/IFB", withRule(numeric(G), UNSTABLE_QUESTION)};
-constinit const I I::KERN_MPS{21, "KERN_MPS", nullptr, "Kern MPS / MPT / MXS / MWS / MTS / MCB",
-                              withRule(numeric(KM_, S9600_8N1_LF, nullptr, KERN_MPS_SAMPLES), UNSTABLE_QUESTION)};
+constinit const I I::KERN_KFB{20, "KERN_KFB", nullptr, "Kern KFB/KFN-TM/IFB",
+                              with(numeric(G), {.unstable = UNSTABLE_KERN_KFB})};
+constinit const I I::KERN_MPS{
+    21, "KERN_MPS", nullptr, "Kern MPS / MPT / MXS / MWS / MTS / MCB",
+    with(numeric(KM_, S9600_8N1_LF, nullptr, KERN_MPS_SAMPLES), {.unstable = UNSTABLE_QUESTION})};
 constinit const I I::KERN_RPB{
     22, "KERN_RPB", "kern_rpb_weight", nullptr,
-    withRule(numeric(KR, S9600_8N1_LF, "kern_rpb.defaultMessage", KERN_RPB_SAMPLES), UNSTABLE_QUESTION)};
+    with(numeric(KR, S9600_8N1_LF, "kern_rpb.defaultMessage", KERN_RPB_SAMPLES), {.unstable = UNSTABLE_QUESTION})};
 constinit const I I::KEYENCE_IL{23, "KEYENCE_IL", nullptr, "Keyence IL",
                                 numeric(KY, S9600_8N1_LF, nullptr, KEYENCE_SAMPLES)};
-constinit const I I::METTLER_DIALOG{24, "METTLER_DIALOG", nullptr, "Mettler Toledo Dialog",
-                                    withRule(numeric(G), UNSTABLE_METTLER, OVERLOAD_METTLER)};
-constinit const I I::METTLER_PRINT{25, "METTLER_PRINT", nullptr, "Mettler Toledo Print",
-                                   withRule(numeric(G, S2400_7E1_LF), UNSTABLE_METTLER, OVERLOAD_METTLER)};
+constinit const I I::METTLER_DIALOG{
+    24, "METTLER_DIALOG", nullptr, "Mettler Toledo Dialog",
+    with(numeric(G), {.unstable = UNSTABLE_METTLER, .overload = OVERLOAD_METTLER, .commands = &commands::MT_SICS})};
+constinit const I I::METTLER_PRINT{
+    25, "METTLER_PRINT", nullptr, "Mettler Toledo Print",
+    with(numeric(G, S2400_7E1_LF),
+         {.unstable = UNSTABLE_METTLER, .overload = OVERLOAD_METTLER, .commands = &commands::MT_SICS})};
 constinit const I I::MITUTOYO{26, "MITUTOYO", nullptr, "Mitutoyo 264-007",
                               I::Profile{.pattern = MI,
                                          .serial = {5, 3, 0, 0, 13},
                                          .samples = MITUTOYO_SAMPLES,
                                          .dataCommand = "1\r",
-                                         .commands = &MITUTOYO_COMMANDS}};
+                                         .commands = &commands::MITUTOYO_264}};
 constinit const I I::MITUTOYO_LSM_6200{27, "MITUTOYO_LSM_6200", nullptr, "Mitutoyo LSM-6200",
                                        numeric(ML, S9600_8N1_LF, nullptr, MITUTOYO_LSM_SAMPLES)};
 constinit const I I::MYWEIGH_HD{28, "MYWEIGH_HD", nullptr, "MyWeigh HD",
-                                numeric(G, {7, 3, 0, 4, 13}, "myweigh_hd.defaultMessage")};
-constinit const I I::OHAUS{29, "OHAUS", nullptr, "Ohaus", withRule(numeric(G), UNSTABLE_QUESTION)};
-constinit const I I::OHAUSSPU{30, "OHAUSSPU", nullptr, "Ohaus SPU,TA,NV",
-                              withRule(numeric(G, {5, 2, 0, 0, 10}), UNSTABLE_QUESTION)};
-constinit const I I::PRECISA{31, "PRECISA", nullptr, "Precisa", numeric(G, {7, 2, 0, 2, 10})};
-constinit const I I::SARTORIUS{32, "SARTORIUS", nullptr, "Sartorius",
-                               withRule(numeric(G, {4, 2, 0, 1, 10}, "sartorius.defaultMessage"), UNSTABLE_SARTORIUS)};
+                                with(numeric(G, {7, 3, 0, 4, 13}, "myweigh_hd.defaultMessage"), {})};
+constinit const I I::OHAUS{29, "OHAUS", nullptr, "Ohaus",
+                           with(numeric(G), {.unstable = UNSTABLE_QUESTION, .commands = &commands::OHAUS_STANDARD})};
+constinit const I I::OHAUSSPU{
+    30, "OHAUSSPU", nullptr, "Ohaus SPU,TA,NV",
+    with(numeric(G, {5, 2, 0, 0, 10}), {.unstable = UNSTABLE_QUESTION, .commands = &commands::OHAUS_SCOUT})};
+constinit const I I::PRECISA{31, "PRECISA", nullptr, "Precisa", with(numeric(G, {7, 2, 0, 2, 10}), {})};
+constinit const I I::SARTORIUS{
+    32, "SARTORIUS", nullptr, "Sartorius",
+    with(numeric(G, {4, 2, 0, 1, 10}, "sartorius.defaultMessage"),
+         {.unstable = UNSTABLE_SARTORIUS, .overload = OVERLOAD_SARTORIUS, .commands = &commands::SARTORIUS_SBI})};
 constinit const I I::SCHLAGE_HANDPUNCH{33, "SCHLAGE_HANDPUNCH", nullptr, "Schlage HandPunch (employee ID)",
                                        numeric(SH, S9600_8N1_LF, nullptr, SCHLAGE_SAMPLES)};
 constinit const I I::TANITA_TL280{34, "TANITA_TL280", nullptr, "Tanita TL-280/TL-290",

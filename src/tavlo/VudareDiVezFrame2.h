@@ -175,6 +175,7 @@ public:
     QCheckBox* stableOnlyCheckBox = nullptr;
     QCheckBox* dataLogCheckBox = nullptr;
     QLineEdit* dataLogPathField = nullptr;
+    QLineEdit* replaceControlCharactersField = nullptr;
     QPushButton* dataLogBrowseButton = nullptr;
     DecimalSeparatorBox* decimalSeparatorBox = nullptr;
     QComboBox* outputTerminatorBox = nullptr;
@@ -255,6 +256,13 @@ private:
     void showAdditionsInControls();
     void updateAdditionsFromControls();
     void updateStableOnlyBox();
+
+    // The replacement of control characters in records (VudareDiVezFrame2ControlCharacters.cpp).
+    QWidget* buildControlCharactersRow(QWidget* page);
+    void connectControlCharacters();
+    void showControlCharactersInControls();
+    // The field's text into config when the instrument's key map can type it.
+    void applyControlCharactersTo(config::Config& config) const;
     // The serial settings do not apply to a network address.
     void updatePortKind();
     // The port the port box names: the chosen entry, or the name or address typed into it.

@@ -38,6 +38,7 @@ QWidget* VudareDiVezFrame2::buildDataLogRow(QWidget* page) {
 }
 
 void VudareDiVezFrame2::connectAdditions() {
+    connectControlCharacters();
     // An instrument on the network is typed in as tcp://HOST:PORT; the system lists only serial ports.
     portList->setEditable(true);
     portList->setInsertPolicy(QComboBox::NoInsert);
@@ -73,6 +74,7 @@ void VudareDiVezFrame2::connectAdditions() {
 }
 
 void VudareDiVezFrame2::showAdditionsInControls() {
+    showControlCharactersInControls();
     stableOnlyCheckBox->setChecked(m_config.stableOnly);
     dataLogCheckBox->setChecked(!m_config.getDataLogFile().isEmpty());
     if (!m_config.getDataLogFile().isEmpty())
@@ -81,6 +83,7 @@ void VudareDiVezFrame2::showAdditionsInControls() {
 }
 
 void VudareDiVezFrame2::updateAdditionsFromControls() {
+    applyControlCharactersTo(m_config);
     m_config.stableOnly = stableOnlyCheckBox->isChecked();
     const QString path = dataLogPathField->text().trimmed();
     m_config.setDataLogFile(dataLogCheckBox->isChecked() ? path : QString());

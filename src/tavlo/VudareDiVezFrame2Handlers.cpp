@@ -189,6 +189,7 @@ void VudareDiVezFrame2::applyChoicesTo(config::Config& config) const {
 config::Config VudareDiVezFrame2::settingsInTabs() const {
     config::Config config = config::Config::copyConfig(m_config);
     applyChoicesTo(config);
+    applyControlCharactersTo(config);
     // A field being edited counts as soon as its text is valid; an invalid one keeps the setting it had.
     const auto take = [](const QLineEdit* field, bool (*valid)(const QString&), auto set) {
         if (valid(field->text()))

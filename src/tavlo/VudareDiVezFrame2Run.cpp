@@ -222,6 +222,7 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "interrupted",
                                              "execution.exception",
                                              "record.overflow",
+                                             "control.characters.cut",
                                              "record.overflow.end",
                                              "port.lost",
                                              "port.reopen.failed",

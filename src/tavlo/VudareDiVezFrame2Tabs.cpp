@@ -126,6 +126,7 @@ QWidget* VudareDiVezFrame2::buildInputTab() {
     form->addRow(text("VudareDiVezFrame2.stopBitsLabel.text"), stopBitsBox);
     form->addRow(text("VudareDiVezFrame2.parityLabel.text"), parityBox);
     form->addRow(text("VudareDiVezFrame2.inputTerminatorLabel.text"), inputTerminatorBox);
+    form->addRow(text("VudareDiVezFrame2.replaceControlCharactersLabel.text"), buildControlCharactersRow(page));
     return page;
 }
 
@@ -334,7 +335,7 @@ void VudareDiVezFrame2::updateInstrumentKind() {
 
 void VudareDiVezFrame2::updateRequestButton() {
     const auto* instrument = m_config.getInstrument();
-    requestButton->setVisible(instrument && !instrument->getDataCommand().isEmpty());
+    requestButton->setVisible(instrument && instrument->hasCommand(config::InstrumentCommand::Request));
     requestButton->setEnabled(m_connectedGUI);
 }
 

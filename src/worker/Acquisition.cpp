@@ -7,6 +7,7 @@
 #include "platform/KeyboardDevice.h"
 #include "platform/MidiSynth.h"
 #include "serial/SerialIoError.h"
+#include "worker/ControlCharacters.h"
 #include "worker/Ignorer.h"
 #include "worker/Keybot.h"
 #include "worker/SoundBot.h"
@@ -120,6 +121,12 @@ CommandSink Acquisition::commandSink() {
 
 bool Acquisition::start(const config::Config& config) {
     stop();
+    // The replacement of control characters is typed like any value: a text the key map cannot type would
+    // only be reported and skipped in every value.
+    if (const QString problem = replacementProblem(config); !problem.isEmpty()) {
+        m_view.showMessage(text("invalid.setting"), problem, Icon::Error);
+        return false;
+    }
     const H::Instrument* instrument = config.getInstrument() ? config.getInstrument() : H::Instrument::getDefault();
     const H::KeyboardType* keyboardType =
         config.getKeyboardType() ? config.getKeyboardType() : H::KeyboardType::getDefault();

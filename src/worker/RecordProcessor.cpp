@@ -3,6 +3,7 @@
 #include "base/Expressions.h"
 #include "config/Config.h"
 #include "config/Instrument.h"
+#include "worker/ControlCharacters.h"
 #include "worker/Extraction.h"
 
 namespace tavlo::worker {
@@ -37,7 +38,8 @@ RecordProcessor::RecordProcessor(const config::Config& config)
                          ? 1
                          : instrumentOf(config)->getCaptureGroup()),
       m_text(instrumentOf(config)->getInstrumentType() == H::InstrumentType::TEXT), m_editor(config), m_remover(config),
-      m_formatter(formatterFor(config)), m_stableOnly(config.stableOnly) {
+      m_formatter(formatterFor(config)), m_stableOnly(config.stableOnly),
+      m_replacement(config.replaceControlCharacters) {
     const H::Instrument* instrument = instrumentOf(config);
     const auto compileRule = [](std::optional<QRegularExpression>& rule, const QString& pattern) {
         if (!pattern.isEmpty())
@@ -51,24 +53,33 @@ RecordProcessor::RecordProcessor(const config::Config& config)
 }
 
 QString RecordProcessor::extract(const QString& record) const {
+    if (!m_replacement.isEmpty())
+        return extractValue(m_expression, m_captureGroup, ControlCharacterText(record, m_replacement).text());
     return extractValue(m_expression, m_captureGroup, record);
 }
 
 RecordProcessor::Result RecordProcessor::run(const QString& record) {
-    ExtractedValue found = extractValueSpan(m_expression, m_captureGroup, record);
     Result result;
+    // The value is searched in the replaced text; its span and the unit are found there, and the span goes back
+    // to the record's own offsets.
+    std::optional<ControlCharacterText> replaced;
+    if (!m_replacement.isEmpty())
+        replaced.emplace(record, m_replacement);
+    const QString& searched = replaced ? replaced->text() : record;
+    ExtractedValue found = extractValueSpan(m_expression, m_captureGroup, searched);
     result.extracted = found.value;
-    result.start = found.start;
-    result.end = found.end;
+    result.start = replaced ? replaced->recordStart(found.start) : found.start;
+    result.end = replaced ? replaced->recordEnd(found.start, found.end) : found.end;
     result.acknowledgement = isAcknowledgement(record);
     result.overload = !result.acknowledgement && isOverload(record);
     if (m_unstableRule)
         result.stable = !m_unstableRule->match(record).hasMatch();
     if (m_unitRule && found.end >= 0) {
-        const QRegularExpressionMatch unit = m_unitRule->match(record, found.end);
+        const QRegularExpressionMatch unit = m_unitRule->match(searched, found.end);
         if (unit.hasMatch())
             result.unit = unit.captured(1);
     }
+    result.cutByControlCharacters = m_text && !replaced && controlCharactersCutRecord(record, found.start, found.end);
     result.value = processValue(std::move(found.value));
     return result;
 }

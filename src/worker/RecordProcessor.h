@@ -28,10 +28,12 @@ public:
     int captureGroup() const { return m_captureGroup; }
     bool isText() const { return m_text; }
 
-    // The value group of the first match, before any editing (empty when nothing matches).
+    // The value group of the first match, before any editing (empty when nothing matches). With
+    // "replaceControlCharacters" set, the record is searched with its control characters replaced.
     QString extract(const QString& record) const;
     // A record's way through the chain: the extracted value, where it stands in the record (offsets -1 when
-    // nothing matched) and the value to type.
+    // nothing matched; always offsets of the record as received, also when control characters were replaced
+    // before the search) and the value to type. The profile's rules look at the record as received.
     struct Result {
         QString extracted;
         qsizetype start = -1;
@@ -45,6 +47,9 @@ public:
         bool overload = false;
         // The record is the instrument's answer to a tare or zero command: logged, never a value.
         bool acknowledgement = false;
+        // A text instrument's record of which control characters inside kept a part out of the value, while
+        // they are not replaced.
+        bool cutByControlCharacters = false;
     };
     // The whole chain with the extracted value's place; throws the record's failure.
     Result run(const QString& record);
@@ -78,6 +83,8 @@ private:
     std::optional<QRegularExpression> m_unitRule;
     std::optional<QRegularExpression> m_acknowledgementRule;
     bool m_stableOnly = false;
+    // The text that replaces each run of control characters inside a record; empty: none are replaced.
+    QString m_replacement;
 };
 
 // Deletes every white-space character (space, tab, line feed, vertical tab, form feed, carriage return).

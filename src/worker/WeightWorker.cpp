@@ -292,6 +292,11 @@ void WeightWorker::processRecord(RecordProcessor& processor) {
     const Instant instant = instantNow();
     const bool error = m_parityError || m_framingError;
     RecordProcessor::Result result = processor.run(m_rawData);
+    if (result.cutByControlCharacters && !m_controlCutReported) {
+        m_controlCutReported = true;
+        m_view.logImportantEvent(resourceBundle().format(QStringLiteral("control.characters.cut"),
+                                                         {DataLine::transformControlChars(m_rawData)}));
+    }
     DataLine line(m_rawData, std::move(result.value), m_count, instant, error, result.start, result.end);
     if (processor.isUnstable(m_rawData))
         line.markUnstable();
@@ -332,7 +337,7 @@ void WeightWorker::writeRequests() {
     QByteArray pending;
     {
         std::lock_guard lock(m_requestMutex);
-        if (m_requests.isEmpty())
+        if (m_requests.isEmpty() || m_requestsHeld)
             return;
         pending.swap(m_requests);
     }
@@ -341,15 +346,24 @@ void WeightWorker::writeRequests() {
         m_source->putData(pending);
     } catch (const std::exception& failure) {
         // A lost port is the reader's to report and reopen; a write cut off by Stop is no failure.
-        if (!isCancelled())
-            m_view.logImportantEvent(failureText(failure));
+        if (isCancelled())
+            return;
+        {
+            std::lock_guard requestLock(m_requestMutex);
+            if (m_reopening) {
+                m_requests.prepend(pending);
+                m_requestsHeld = true;
+                return;
+            }
+        }
+        m_view.logImportantEvent(failureText(failure));
     }
 }
 
 void WeightWorker::writeLoop() {
     std::unique_lock lock(m_requestMutex);
     for (;;) {
-        m_requestArrived.wait(lock, [this] { return m_writerStop || !m_requests.isEmpty(); });
+        m_requestArrived.wait(lock, [this] { return m_writerStop || (!m_requests.isEmpty() && !m_requestsHeld); });
         if (m_writerStop)
             return;
         lock.unlock();
@@ -406,16 +420,22 @@ void WeightWorker::clearRecord() {
 
 bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
     const QString name = m_config.getPort();
-    const QString lost = resourceBundle().format(
-        QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)});
-    m_view.logImportantEvent(lost);
-    m_view.statusChanged(StatusEvent::Kind::Lost, lost);
+    {
+        // From here a request that cannot be written waits for the reopened port.
+        std::lock_guard lock(m_requestMutex);
+        m_reopening = true;
+    }
     try {
         std::lock_guard writeLock(m_writeMutex); // no request goes out through a handle being released
         m_source->close();
     } catch (...) {
         // The device is gone; its handle is released all the same.
     }
+    // Told once the handle is released: a request made after the loss is known goes out on the reopened port.
+    const QString lost = resourceBundle().format(
+        QStringLiteral("port.lost"), {name, className(failure) + QStringLiteral(": ") + messageOf(failure)});
+    m_view.logImportantEvent(lost);
+    m_view.statusChanged(StatusEvent::Kind::Lost, lost);
     reportUnsentData();
     clearRecord();
     QString lastReason;
@@ -430,6 +450,12 @@ bool WeightWorker::reopenAfterFailure(const serial::SerialIoError& failure) {
                 std::lock_guard portLock(m_portMutex);
                 m_source = std::move(source);
             }
+            {
+                std::lock_guard lock(m_requestMutex);
+                m_reopening = false;
+                m_requestsHeld = false;
+            }
+            m_requestArrived.notify_all();
             const QString reopened = resourceBundle().format(QStringLiteral("port.reopened"), {name});
             m_view.logImportantEvent(reopened);
             m_view.statusChanged(StatusEvent::Kind::Reopened, reopened);

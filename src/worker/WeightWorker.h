@@ -115,7 +115,8 @@ private:
     // After a failing read: reports the loss once and reopens the port about once a second. False when the
     // task was cancelled meanwhile.
     bool reopenAfterFailure(const serial::SerialIoError& failure);
-    // Writes the queued request texts, if any; a failure is logged and reading goes on.
+    // Writes the queued request texts, if any; a failure is logged and reading goes on, except while the port is
+    // being reopened: then the texts wait for the reopened port.
     void writeRequests();
     // Opens the configured source again after a loss, ready to read.
     std::unique_ptr<ByteSource> reopenSource();
@@ -142,6 +143,8 @@ private:
     bool m_parityError = false;
     bool m_framingError = false;
     bool m_connectedShown = false;
+    // A text record cut short by control characters is reported once per run.
+    bool m_controlCutReported = false;
     // Guards m_source against Stop's close from another thread while the body replaces it.
     std::mutex m_portMutex;
     // Held by the writer thread while it uses the port, so that a reopen never replaces it under a write.
@@ -149,6 +152,9 @@ private:
     std::mutex m_requestMutex;
     std::condition_variable m_requestArrived;
     QByteArray m_requests;
+    // While the body reopens a lost port, a request that fails waits for the new port instead of being lost.
+    bool m_reopening = false;
+    bool m_requestsHeld = false;
     bool m_writerStop = false;
     std::thread m_writer;
     // No writer thread could be started: the read loop writes the requests.

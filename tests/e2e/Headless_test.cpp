@@ -135,7 +135,7 @@ TEST(Headless, PollSendsTheRequestText) {
 TEST(Headless, PollNeedsARequestText) {
     const auto r = runHeadless(profile("GENERIC", 10), {"--values", "1"}, 1, {"--poll", "100"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("request text")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("has no request command")) << r.err.toStdString();
 }
 
 TEST(Headless, CountsFailedAndEmptyRecordsToo) {

@@ -129,8 +129,9 @@ std::optional<QByteArray> fillTemplate(const QByteArray& format, const QString& 
 
 std::optional<Preset> presetFor(const QString& instrument) {
     static const QHash<QString, Preset> presets = {
-        {"AND", {"ST,%+09.2f  g\r\n", "US,%+09.2f  g\r\n"}},
-        {"AND_SIMPLE", {"ST,%+09.2f  g\r\n", "US,%+09.2f  g\r\n"}},
+        // With "AK, error code" on, A&D balances answer a control command with AK (06h) and CR LF.
+        {"AND", {"ST,%+09.2f  g\r\n", "US,%+09.2f  g\r\n", "\x06\r\n", "\x06\r\n"}},
+        {"AND_SIMPLE", {"ST,%+09.2f  g\r\n", "US,%+09.2f  g\r\n", "\x06\r\n", "\x06\r\n"}},
         {"AND_EM", {"ST,%+09.2f  g\r\n", "US,%+09.2f  g\r\n"}},
         {"GENERIC", {"%+10.3f g\r\n", "%+10.3f g ?\r\n"}},
         {"KERN_572", {"%10.3f g\n", "%10.3f g ?\n"}},
@@ -139,19 +140,21 @@ std::optional<Preset> presetFor(const QString& instrument) {
         {"KERN_DS", {"%10.3f g\n", "%10.3f g ?\n"}},
         {"KERN_FKB", {"%10.3f g\n", "%10.3f g ?\n"}},
         {"KERN_KB_N", {"%10.3f g\n", "%10.3f g ?\n"}},
-        {"KERN_KFB", {"%10.3f kg\n", "%10.3f kg ?\n"}},
+        {"KERN_KFB", {"ST,GS %10.3f kg\n", "US,GS %10.3f kg\n"}},
         {"KERN_MPS", {"N  %8.2f kg\n", "N  %8.2f kg ?\n"}},
         {"KERN_RPB", {"N:  %8.3f kg\r", "N:  %8.3f kg ?\r"}},
         {"KEYENCE_IL", {"DR,02,%+08.3f\r", "DR,02,%+08.3f\r"}},
-        {"METTLER_PRINT", {"S S %10.3f g\r\n", "S D %10.3f g\r\n"}},
-        {"METTLER_DIALOG", {"S S %10.3f g\r\n", "S D %10.3f g\r\n"}},
+        // MT-SICS answers T with the tare weight and Z with "Z A".
+        {"METTLER_PRINT", {"S S %10.3f g\r\n", "S D %10.3f g\r\n", "T S %10.3f g\r\n", "Z A\r\n"}},
+        {"METTLER_DIALOG", {"S S %10.3f g\r\n", "S D %10.3f g\r\n", "T S %10.3f g\r\n", "Z A\r\n"}},
         {"MITUTOYO", {"01A%+09.4f\r", "01A%+09.4f\r"}},
-        {"OHAUS", {"%10.2f g\r\n", "%10.2f g ?\r\n"}},
+        {"OHAUS", {"%10.2f g\r\n", "%10.2f g ?\r\n", "OK!\r\n", "OK!\r\n"}},
         {"OHAUSSPU", {"%10.2f g\r\n", "%10.2f g ?\r\n"}},
         {"SARTORIUS", {"N     +  %8.2f g  \r\n", "N     +  %8.2f    \r\n"}},
         {"TANITA_TL280", {"{0,16,~0,1,MO,\"TL-280\",Wg,%s,Pt,0\n", "{0,16,~0,1,MO,\"TL-280\",Wg,%s,Pt,0\n"}},
         {"WEDDERBURN", {"0  %8.2f\n", "A  %8.2f\n"}},
         {"BARCODE_ALPHA_COMPLETE", {"%s\r", "%s\r"}},
+        {"ADAM_CPWPLUS", {"N %+8.2f kg\r\n", "N %+8.2f kg\r\n"}},
     };
     const auto it = presets.constFind(instrument);
     if (it == presets.constEnd())

@@ -17,10 +17,13 @@ QByteArray decodeEscapes(const QString& text);
 // Returns none for a template or value it cannot use, with the reason in `error`.
 std::optional<QByteArray> fillTemplate(const QByteArray& format, const QString& value, QString* error = nullptr);
 
-// The record template of a profile's usual output, stable and unstable; none for profiles without a preset.
+// The record template of a profile's usual output, stable and unstable, and of its answers to tare and zero
+// where its maker documents them (%s in the tare answer: the tare weight); none for profiles without a preset.
 struct Preset {
     const char* stable;
     const char* unstable;
+    const char* tareAnswer = nullptr;
+    const char* zeroAnswer = nullptr;
 };
 std::optional<Preset> presetFor(const QString& instrument);
 

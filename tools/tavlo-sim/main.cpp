@@ -1,6 +1,7 @@
 // tavlo-sim: a virtual instrument on a pseudo-terminal or a TCP port. It prints the device path of the
 // terminal's far end (or "tcp://127.0.0.1:PORT") on its first line; a program that opens that path (or
 // connects to that address) receives the records as from a real instrument.
+#include "SimCommands.h"
 #include "SimFormat.h"
 #include "config/Instrument.h"
 
@@ -65,25 +66,33 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
+// Waits up to a moment for bytes from the reader and adds them to pending; false once the program is stopped.
+bool readMore(int fd, QByteArray& pending) {
+    if (g_stop)
+        return false;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0)
+        return !g_stop;
+    char buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0)
+        pending.append(buf, n);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // far end not open (EIO)
+    return !g_stop;
+}
+
 // Waits until the request text has arrived (in any chunks) or the program is stopped.
-bool waitForRequest(int fd, const QByteArray& request, QByteArray& pending) {
-    while (!g_stop) {
+bool waitForRequest(const QByteArray& request, QByteArray& pending, const std::function<bool(QByteArray&)>& more) {
+    for (;;) {
         const qsizetype at = pending.indexOf(request);
         if (at >= 0) {
             pending.remove(0, at + request.size());
             return true;
         }
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
-        char buf[256];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0)
-            pending.append(buf, n);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // far end not open (EIO)
+        if (!more(pending))
+            return false;
     }
-    return false;
 }
 
 // The network instrument: a listening socket on 127.0.0.1 and the clients connected to it. Records go to
@@ -141,33 +150,28 @@ public:
             }
         }
     }
-    // Waits until some client has sent the request text.
-    bool waitForRequest(const QByteArray& request, QByteArray& pending) {
-        while (!g_stop) {
-            const qsizetype at = pending.indexOf(request);
-            if (at >= 0) {
-                pending.remove(0, at + request.size());
-                return true;
-            }
-            acceptClients(true);
-            std::vector<pollfd> fds;
-            for (int fd : m_clients)
-                fds.push_back({fd, POLLIN, 0});
-            fds.push_back({m_listen, POLLIN, 0});
-            if (::poll(fds.data(), fds.size(), 100) <= 0)
+    // Waits up to a moment for bytes from any client; false once the program is stopped.
+    bool readMore(QByteArray& pending) {
+        if (g_stop)
+            return false;
+        acceptClients(true);
+        std::vector<pollfd> fds;
+        for (int fd : m_clients)
+            fds.push_back({fd, POLLIN, 0});
+        fds.push_back({m_listen, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), 100) <= 0)
+            return !g_stop;
+        for (size_t i = 0; i + 1 < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
-            for (size_t i = 0; i + 1 < fds.size(); ++i) {
-                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                    continue;
-                char buf[256];
-                const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
-                if (n > 0)
-                    pending.append(buf, n);
-                else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                    drop(fds[i].fd);
-            }
+            char buf[256];
+            const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                pending.append(buf, n);
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                drop(fds[i].fd);
         }
-        return false;
+        return !g_stop;
     }
 
 private:
@@ -229,6 +233,40 @@ bool sendRecords(const Options& o, const std::function<bool(QByteArray&)>& await
     return good;
 }
 
+// Answers the profile's commands as they arrive until the count of records is reached or a stop signal arrives;
+// then tells the caller "done N" and lingers. False when an answer could not be sent.
+bool answerCommands(const Options& o, tavlo::sim::CommandInstrument& instrument,
+                    const std::function<bool(QByteArray&)>& more, const std::function<bool(const QByteArray&)>& send) {
+    QByteArray pending;
+    long long sent = 0;
+    bool good = true;
+    while (!g_stop && (o.count < 0 || sent < o.count)) {
+        const auto found = instrument.find(pending);
+        if (!found) {
+            if (!more(pending))
+                break;
+            continue;
+        }
+        pending.remove(0, found->consumed);
+        const auto answer = instrument.answer(found->command);
+        if (!answer.error.isEmpty()) {
+            std::fprintf(stderr, "tavlo-sim: %s\n", qPrintable(answer.error));
+            good = false;
+            break;
+        }
+        if (!answer.bytes.isEmpty() && !send(answer.bytes)) {
+            good = false;
+            break;
+        }
+        sent += answer.record ? 1 : 0;
+    }
+    std::printf("done %lld\n", sent);
+    std::fflush(stdout);
+    for (int waited = 0; !g_stop && waited < o.lingerMs; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return good;
+}
+
 int fail(const QString& message) {
     std::fprintf(stderr, "tavlo-sim: %s\n", qPrintable(message));
     return 2;
@@ -250,6 +288,10 @@ int main(int argc, char** argv) {
         {"interval", "Milliseconds between records (default 200).", "MS"},
         {"count", "Send N records, then end.", "N"},
         {"request", "Send one record each time TEXT is received (C escapes) instead of on a timer.", "TEXT"},
+        {"commands",
+         "With --instrument and --values: answer the profile's commands as the instrument does instead of sending "
+         "on a timer. Request: one record of the next value; tare: later records net of the current value, with "
+         "the documented answer; zero: the current value becomes zero. --count counts the records."},
         {"unstable", "Send N unstable records before each stable one.", "N"},
         {"link", "Make a symbolic link PATH to the device.", "PATH"},
         {"linger", "Milliseconds to keep the terminal open after the last record (default 500).", "MS"},
@@ -287,6 +329,24 @@ int main(int argc, char** argv) {
         return fail(QStringLiteral("--interval, --count, --unstable and --linger take numbers of 0 or more"));
     if (parser.isSet("request"))
         o.request = tavlo::sim::decodeEscapes(parser.value("request"));
+    std::optional<tavlo::sim::CommandInstrument> commands;
+    if (parser.isSet("commands")) {
+        if (!instrument || !parser.isSet("values") || parser.isSet("request"))
+            return fail(QStringLiteral("--commands needs --instrument NAME and --values LIST, and no --request"));
+        const tavlo::config::InstrumentCommands* table = instrument->commands();
+        if (!table || (!*table->request && !*table->tare && !*table->zero))
+            return fail(QStringLiteral("the maker of %1 documents no commands").arg(instrumentName));
+        const auto preset = tavlo::sim::presetFor(instrument->name());
+        const QByteArray format = parser.isSet("format") ? tavlo::sim::decodeEscapes(parser.value("format"))
+                                                         : QByteArray(preset ? preset->stable : "%s\r\n");
+        const QStringList values = parser.value("values").split(u',', Qt::SkipEmptyParts);
+        for (const QString& value : values) {
+            QString error;
+            if (!tavlo::sim::fillTemplate(format, value, &error))
+                return fail(error);
+        }
+        commands.emplace(values, format, preset, *table);
+    }
 
     if (parser.isSet("values")) {
         const auto preset = instrument ? tavlo::sim::presetFor(instrument->name()) : std::nullopt;
@@ -332,12 +392,16 @@ int main(int argc, char** argv) {
         if (parser.isSet("wait-usr1"))
             while (!g_go && !g_stop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        sendRecords(
-            o, [&](QByteArray& pending) { return server.waitForRequest(o.request, pending); },
-            [&](const QByteArray& record) {
-                server.send(record);
-                return true;
-            });
+        const auto more = [&](QByteArray& pending) { return server.readMore(pending); };
+        const auto send = [&](const QByteArray& record) {
+            server.send(record);
+            return true;
+        };
+        if (commands)
+            answerCommands(o, *commands, more, send);
+        else
+            sendRecords(
+                o, [&](QByteArray& pending) { return waitForRequest(o.request, pending, more); }, send);
         return 0;
     }
 
@@ -365,9 +429,12 @@ int main(int argc, char** argv) {
         while (!g_go && !g_stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-    const bool sentAll = sendRecords(
-        o, [&](QByteArray& pending) { return waitForRequest(master, o.request, pending); },
-        [&](const QByteArray& record) { return writeAll(master, record); });
+    const auto more = [&](QByteArray& pending) { return readMore(master, pending); };
+    const auto send = [&](const QByteArray& record) { return writeAll(master, record); };
+    const bool sentAll =
+        commands ? answerCommands(o, *commands, more, send)
+                 : sendRecords(
+                       o, [&](QByteArray& pending) { return waitForRequest(o.request, pending, more); }, send);
     if (!link.isEmpty())
         QFile::remove(link);
     ::close(slave);

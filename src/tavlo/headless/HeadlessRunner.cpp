@@ -266,8 +266,11 @@ int HeadlessRunner::run() {
     if (!loadSettings())
         return 1;
     const H::Instrument* instrument = m_config.getInstrument() ? m_config.getInstrument() : H::Instrument::getDefault();
-    if (m_commandLine.pollMs && instrument->getDataCommand().isEmpty()) {
-        std::fprintf(stderr, "tavlo: --poll: the instrument %s has no request text\n", instrument->nameLatin1());
+    // --poll sends the request of the command table, the same bytes as "Request value".
+    if (QString reason; m_commandLine.pollMs &&
+                        !worker::Acquisition::hasCommand(m_config, config::InstrumentCommand::Request, &reason)) {
+        std::fprintf(stderr, "tavlo: --poll: %s Choose an instrument that answers a request (%s has none).\n",
+                     qPrintable(reason), instrument->nameLatin1());
         return 1;
     }
 
