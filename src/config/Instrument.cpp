@@ -48,10 +48,11 @@ constexpr const char* UNSTABLE_KERN_KFB = R"(^\s*US,|\?)";
 // Overload rules: records that carry a number which is no weight, or only the mark of one. A&D sends
 // "OL,+9999999E+19" over its range; Mettler Toledo "S +" over and "S -" under its range; Sartorius the special
 // codes "H" (over) and "L" (under), "HH" and "LL" while checkweighing, and "High" and "Low" on newer models, after
-// "Stat" in the format with identification codes.
+// "Stat" in the format with identification codes. Any "Stat" line is a state of the balance (an error code such
+// as "Stat  ERR 101" included), never a weight.
 constexpr const char* OVERLOAD_AND = R"(^\s*OL,)";
 constexpr const char* OVERLOAD_METTLER = R"(^S ?[+-])";
-constexpr const char* OVERLOAD_SARTORIUS = R"(^(Stat)?\s*(HH?|LL?|High|Low)\s*$)";
+constexpr const char* OVERLOAD_SARTORIUS = R"(^\s*Stat\b|^\s*(HH?|LL?|High|Low)\s*$)";
 // Unit rules, searched from the end of the value: the letters (and % or /) that follow it on the same line.
 // The Adam label format names its units; the longer names come first so that "ozt" is not taken as "oz".
 constexpr const char* UNIT = R"(\G[ \t]*([A-Za-z%/]+))";

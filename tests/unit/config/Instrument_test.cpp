@@ -202,6 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StabilityCase{&Instrument::SARTORIUS, "Stat              HH\r\n", false, true},
                       StabilityCase{&Instrument::SARTORIUS, "Stat        High    \r\n", false, true},
                       StabilityCase{&Instrument::SARTORIUS, "Stat        Low     \r\n", false, true},
+                      // An error code is a number, but no weight.
+                      StabilityCase{&Instrument::SARTORIUS, "Stat     ERR 101    \r\n", false, true},
                       // A weight in grams is no "H": the unit is a letter after digits.
                       StabilityCase{&Instrument::SARTORIUS, "N     +   153.00 g  \r\n", false},
                       // KERN s/w/t balances leave the unit out while the weight moves.
