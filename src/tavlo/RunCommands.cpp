@@ -39,16 +39,11 @@ bool RunCommands::available(InstrumentCommand command, const config::Config& pla
     return true;
 }
 
-bool RunCommands::send(InstrumentCommand command, const QString& from, QString* reason) {
+bool RunCommands::send(InstrumentCommand command, const QString& from, const config::Config& planned, QString* reason) {
     const auto worker = m_acquisition.isRunning() ? m_acquisition.worker() : nullptr;
-    if (!worker) {
-        if (reason)
-            *reason = QStringLiteral("Press Start first: no instrument is being read.");
+    if (!available(command, worker ? worker->config() : planned, reason))
         return false;
-    }
     const config::Config& settings = worker->config();
-    if (!available(command, settings, reason))
-        return false;
     const auto* instrument =
         settings.getInstrument() ? settings.getInstrument() : ConfigHelper::Instrument::getDefault();
     const QByteArray bytes = instrument->getCommand(command);

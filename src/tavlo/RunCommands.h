@@ -31,8 +31,9 @@ public:
     // Whether the command can go out now. `planned`: the settings the next Start would use, for the reason
     // given before Start (a profile without the command is named first: pressing Start would not help).
     bool available(config::InstrumentCommand command, const config::Config& planned, QString* reason) const;
-    // Sends it and logs what went out and from where ("the window", "the hotkey Ctrl+Alt+W", ...).
-    bool send(config::InstrumentCommand command, const QString& from, QString* reason);
+    // Sends it and logs what went out and from where ("the window", "the hotkey Ctrl+Alt+W", ...). `planned` as
+    // for available().
+    bool send(config::InstrumentCommand command, const QString& from, const config::Config& planned, QString* reason);
 
     // "Request", "Tare", "Zero".
     static QString title(config::InstrumentCommand command);

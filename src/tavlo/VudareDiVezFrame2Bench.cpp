@@ -145,7 +145,7 @@ void VudareDiVezFrame2::hotkeyFollowsRun(const worker::StatusEvent& event) {
 
 void VudareDiVezFrame2::sendCommandFrom(InstrumentCommand command, const QString& from) {
     QString why;
-    if (!m_runCommands->send(command, from, &why))
+    if (!m_runCommands->send(command, from, m_config, &why))
         logImportantEvent(QStringLiteral("%1 not sent: %2").arg(RunCommands::title(command), why));
 }
 
@@ -208,7 +208,7 @@ void VudareDiVezFrame2::instanceRequest(const QString& command, const QString& a
     }
     if (const auto instrumentCommand = config::commandFromName(command)) {
         QString why;
-        const bool ok = m_runCommands->send(*instrumentCommand, QStringLiteral("tavlo --send"), &why);
+        const bool ok = m_runCommands->send(*instrumentCommand, QStringLiteral("tavlo --send"), m_config, &why);
         reply(ok, ok ? QString() : why);
         return;
     }
