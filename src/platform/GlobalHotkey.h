@@ -69,8 +69,9 @@ public:
     // Handles the waiting events. False once the combination is lost for good (the display went away): the
     // descriptor must then no longer be watched.
     virtual bool dispatch() = 0;
-    // Shift, Control, Alt or the logo key is still held down: keys typed now would combine with it.
-    virtual bool modifiersHeld() const = 0;
+    // A key of the combination, or any Shift, Control, Alt or logo key, is still held down: keys typed now would
+    // combine with it, or (X11) go to the grab that the press began and that lasts until the key is let go.
+    virtual bool keysHeld() const = 0;
 };
 
 // Takes the combination on this desktop (X11: a grab on the root window, also with Caps Lock and Num Lock on;

@@ -79,8 +79,8 @@ RequestHotkey::RequestHotkey(Factory factory, QObject* parent) : QObject(parent)
         m_factory = [](const HotkeyChord& chord, std::function<void()> pressed) {
             return platform::createGlobalHotkey(chord, std::move(pressed));
         };
-    m_modifierTimer.setInterval(kTickMs);
-    connect(&m_modifierTimer, &QTimer::timeout, this, &RequestHotkey::modifierTick);
+    m_releaseTimer.setInterval(kTickMs);
+    connect(&m_releaseTimer, &QTimer::timeout, this, &RequestHotkey::releaseTick);
 }
 
 RequestHotkey::~RequestHotkey() {
@@ -201,7 +201,7 @@ bool RequestHotkey::take(const QString& setting, QString* message) {
 }
 
 void RequestHotkey::release() {
-    m_modifierTimer.stop();
+    m_releaseTimer.stop();
     m_notifier.reset();
     m_hotkey.reset();
 }
@@ -213,24 +213,24 @@ bool RequestHotkey::check(const QString& setting, QString* message) {
 }
 
 void RequestHotkey::platformPressed() {
-    if (!m_hotkey || m_modifierTimer.isActive())
+    if (!m_hotkey || m_releaseTimer.isActive())
         return;
     m_ticks = 0;
-    if (!m_hotkey->modifiersHeld()) {
+    if (!m_hotkey->keysHeld()) {
         emit pressed();
         return;
     }
-    m_modifierTimer.start();
+    m_releaseTimer.start();
 }
 
-void RequestHotkey::modifierTick() {
+void RequestHotkey::releaseTick() {
     if (!m_hotkey) {
-        m_modifierTimer.stop();
+        m_releaseTimer.stop();
         return;
     }
-    if (m_hotkey->modifiersHeld() && ++m_ticks < kMaxTicks)
+    if (m_hotkey->keysHeld() && ++m_ticks < kMaxTicks)
         return;
-    m_modifierTimer.stop();
+    m_releaseTimer.stop();
     emit pressed();
 }
 

@@ -16,7 +16,8 @@ namespace tavlo {
 
 // The desktop-wide key combination that asks the instrument for a reading: the setting's text ("Ctrl+Alt+W")
 // as a combination of the desktop, taken while a run goes on. pressed() comes once the user has let go of the
-// modifiers, since keys typed while Ctrl or Alt is still held would combine with them.
+// combination's keys, since keys typed while Ctrl or Alt is still held would combine with them (and on X11
+// would go to the grab that lasts while the key is down).
 class RequestHotkey : public QObject {
     Q_OBJECT
 public:
@@ -42,7 +43,7 @@ public:
     // Whether the combination could be taken now, without keeping it; the message when not.
     bool check(const QString& setting, QString* message);
 
-    // The wait for the modifiers: every tickMs, for at most maxTicks ticks (then the request goes anyway).
+    // The wait for the keys to be let go: every tickMs, for at most maxTicks ticks (then the request goes anyway).
     static constexpr int kTickMs = 20;
     static constexpr int kMaxTicks = 150;
 
@@ -52,12 +53,12 @@ signals:
 private:
     std::unique_ptr<platform::GlobalHotkey> create(const QString& setting, QString* message);
     void platformPressed();
-    void modifierTick();
+    void releaseTick();
 
     Factory m_factory;
     std::unique_ptr<platform::GlobalHotkey> m_hotkey;
     std::unique_ptr<QSocketNotifier> m_notifier;
-    QTimer m_modifierTimer;
+    QTimer m_releaseTimer;
     int m_ticks = 0;
 };
 

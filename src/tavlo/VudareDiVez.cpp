@@ -59,8 +59,8 @@ int VudareDiVez::runWindow(const std::optional<QString>& port) {
             QGuiApplication::setDesktopFileName(QStringLiteral("com.corvane.Tavlo"));
             const bool qx = base::SystemProperties::get(QStringLiteral("EDITION"), QString()) == QLatin1String("QX");
             QtWindowDialogs dialogs;
-            dialogs.showMessage(qx ? QStringLiteral("Corvane Tavlo QX") : QStringLiteral("Corvane Tavlo"), claim.text,
-                                WindowDialogs::Icon::Warning);
+            dialogs.showMessage(qx ? QStringLiteral("Tavlo QX is in use") : QStringLiteral("Tavlo is in use"),
+                                claim.text, WindowDialogs::Icon::Warning);
             return 1;
         }
         case util::WindowInstance::Outcome::Own:

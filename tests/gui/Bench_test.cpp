@@ -338,7 +338,7 @@ public:
     explicit PressableHotkey(std::function<void()> pressed) : pressed(std::move(pressed)) {}
     int eventDescriptor() const override { return -1; }
     bool dispatch() override { return true; }
-    bool modifiersHeld() const override { return held; }
+    bool keysHeld() const override { return held; }
     std::function<void()> pressed;
     bool held = false;
 };
@@ -469,7 +469,7 @@ protected:
     platform::HotkeyChord lastChord;
 };
 
-TEST_F(BenchHotkeyTest, TakenWhileRunningAndTheRequestWaitsUntilTheModifiersAreUp) {
+TEST_F(BenchHotkeyTest, TakenWhileRunningAndTheRequestWaitsUntilItsKeysAreUp) {
     PressableHotkey* current = nullptr;
     useHotkeys([&](PressableHotkey* h) { current = h; });
     tspSimAddPort("COM5", nullptr, nullptr);
@@ -488,7 +488,7 @@ TEST_F(BenchHotkeyTest, TakenWhileRunningAndTheRequestWaitsUntilTheModifiersAreU
 
     current->held = true;
     current->pressed();
-    // Typed now, the reading would combine with Ctrl and Alt: nothing goes out while they are held.
+    // Typed now, the reading would combine with Ctrl and Alt: nothing goes out while the keys are held.
     processEventsUntil([] { return false; }, 10 * RequestHotkey::kTickMs);
     uint8_t buffer[16];
     EXPECT_EQ(tspSimTakeOutput("COM5", buffer, sizeof buffer), 0);

@@ -68,7 +68,7 @@ class SilentHotkey : public platform::GlobalHotkey {
 public:
     int eventDescriptor() const override { return -1; }
     bool dispatch() override { return true; }
-    bool modifiersHeld() const override { return false; }
+    bool keysHeld() const override { return false; }
 };
 
 class WindowFixture : public ::testing::Test {

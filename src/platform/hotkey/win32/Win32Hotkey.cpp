@@ -137,8 +137,8 @@ void Win32Hotkey::serve(std::promise<unsigned long>& result) {
     DestroyWindow(window);
 }
 
-bool Win32Hotkey::modifiersHeld() const {
-    for (const int key : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
+bool Win32Hotkey::keysHeld() const {
+    for (const int key : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN, static_cast<int>(m_virtualKey)})
         if (GetAsyncKeyState(key) & 0x8000)
             return true;
     return false;

@@ -20,7 +20,7 @@ public:
 
     int eventDescriptor() const override { return -1; }
     bool dispatch() override { return true; }
-    bool modifiersHeld() const override;
+    bool keysHeld() const override;
 
     // The virtual-key code and MOD_* flags registered (without MOD_NOREPEAT).
     unsigned virtualKey() const { return m_virtualKey; }

@@ -249,9 +249,12 @@ bool X11Hotkey::dispatch() {
     return !xcb_connection_has_error(m_connection);
 }
 
-bool X11Hotkey::modifiersHeld() const {
+bool X11Hotkey::keysHeld() const {
+    const xcb_query_keymap_cookie_t keys = xcb_query_keymap(m_connection);
     const auto pointer = reply(xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr));
-    return pointer && (pointer->mask & m_heldMask) != 0;
+    const auto keymap = reply(xcb_query_keymap_reply(m_connection, keys, nullptr));
+    const bool keyDown = keymap && (keymap->keys[m_keycode / 8] & (1u << (m_keycode % 8))) != 0;
+    return keyDown || (pointer && (pointer->mask & m_heldMask) != 0);
 }
 
 } // namespace tavlo::platform

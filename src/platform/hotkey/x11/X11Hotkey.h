@@ -23,7 +23,7 @@ public:
 
     int eventDescriptor() const override;
     bool dispatch() override;
-    bool modifiersHeld() const override;
+    bool keysHeld() const override;
 
     // The keycode and modifier mask of the grab (without the lock variants).
     std::uint8_t keycode() const { return m_keycode; }
