@@ -352,10 +352,15 @@ TEST(OneWindowPerComputer, TheMultiUserEditionRefusesAnotherUsersStartAndNamesTh
 
     // The other user: nobody, with a home of its own.
     QTemporaryDir otherHome;
-    ::chown(QFile::encodeName(otherHome.path()).constData(), 65534, 65534);
+    QDir(otherHome.path()).mkdir("run");
+    for (const QString& path : {otherHome.path(), otherHome.filePath("run")}) {
+        ::chown(QFile::encodeName(path).constData(), 65534, 65534);
+        ::chmod(QFile::encodeName(path).constData(), 0700);
+    }
     QProcessEnvironment otherEnv;
     otherEnv.insert("DISPLAY", QString::fromStdString(x.display()));
     otherEnv.insert("HOME", otherHome.path());
+    otherEnv.insert("XDG_RUNTIME_DIR", otherHome.filePath("run"));
     otherEnv.insert("ProgramData", shared.path());
     otherEnv.insert("PATH", qEnvironmentVariable("PATH"));
     QProcess other;

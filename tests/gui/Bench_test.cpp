@@ -385,6 +385,7 @@ TEST_P(BenchCommandTest, ReachesThePortByteForByteFromEveryWayIn) {
     const QString log = eventLogText(w);
     EXPECT_TRUE(log.contains("sent to the instrument from the window")) << log.toStdString();
     EXPECT_TRUE(log.contains("sent to the instrument from tavlo --send")) << log.toStdString();
+    m_window.reset(); // before the channel it answers on
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, BenchCommandTest, ::testing::ValuesIn(profileCommands()), [](const auto& info) {
@@ -447,6 +448,7 @@ TEST_F(BenchTest, SendSaysWhyACommandCannotBeCarriedOutAndStartsAndStopsTheWindo
     EXPECT_FALSE(answer.text.isEmpty());
     EXPECT_EQ(answer.text, dialogs.boxes.isEmpty() ? QString() : dialogs.boxes.last().text);
     EXPECT_FALSE(w.isConnected());
+    m_window.reset(); // before the channel it answers on
 }
 
 // The hotkey: taken at Start and let go at Stop, a request only once the modifiers are up, a combination that

@@ -208,11 +208,26 @@ void WindowInstance::serve(QLocalSocket* socket) {
         };
         if (command.isEmpty())
             reply(false, QStringLiteral("The request is not one of Tavlo's."));
+        else if (!m_handlerSet)
+            m_pending.push_back({command, argument, reply}); // the window is still being built
         else if (!m_handler)
-            reply(false, QStringLiteral("The window is still starting; try again in a moment."));
+            reply(false, QStringLiteral("The Tavlo window is closing."));
         else
             m_handler(command, argument, reply);
     });
+}
+
+void WindowInstance::setHandler(Handler handler) {
+    m_handler = std::move(handler);
+    m_handlerSet = true;
+    std::vector<Pending> waiting;
+    waiting.swap(m_pending);
+    for (const Pending& request : waiting) {
+        if (m_handler)
+            m_handler(request.command, request.argument, request.reply);
+        else
+            request.reply(false, QStringLiteral("The Tavlo window is closing."));
+    }
 }
 
 int WindowInstance::sendCommand(const QString& command, QTextStream& err) {

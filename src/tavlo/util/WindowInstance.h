@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QLocalServer;
 class QLocalSocket;
@@ -52,9 +53,10 @@ public:
     // Answers a request; may be called later, once (nothing happens when the asker has gone).
     using Reply = std::function<void(bool ok, const QString& text)>;
     // The window's part: "show" (argument: the port of the later start), "request", "tare", "zero", "start",
-    // "stop". Until one is set, requests are refused as coming too early.
+    // "stop". Requests that come while the window is still being built wait for it; they reach the handler when
+    // it is set. An empty handler (the window is going) refuses them.
     using Handler = std::function<void(const QString& command, const QString& argument, const Reply& reply)>;
-    void setHandler(Handler handler) { m_handler = std::move(handler); }
+    void setHandler(Handler handler);
 
     // What a request to the running window brought.
     struct Answer {
@@ -75,6 +77,13 @@ private:
     std::unique_ptr<QLockFile> m_machineLock;
     std::unique_ptr<QLocalServer> m_server;
     Handler m_handler;
+    bool m_handlerSet = false;
+    struct Pending {
+        QString command;
+        QString argument;
+        Reply reply;
+    };
+    std::vector<Pending> m_pending;
 };
 
 } // namespace tavlo::util

@@ -116,20 +116,30 @@ TEST_F(WindowInstanceTest, ASocketLeftByACrashedRunNeverBlocksAStart) {
     EXPECT_EQ(answer.text, "up");
 }
 
-TEST_F(WindowInstanceTest, RequestsThatAreNotTavlosOrComeTooEarlyAreRefused) {
+TEST_F(WindowInstanceTest, EarlyRequestsWaitForTheWindowAndRequestsThatAreNotTavlosAreRefused) {
     WindowInstance window(location());
     ASSERT_EQ(window.claim(std::nullopt).outcome, WindowInstance::Outcome::Own);
-    // Before the window set its handler.
-    WindowInstance::Answer early = askServed(location().socket, QStringLiteral("request"));
-    EXPECT_TRUE(early.replied);
-    EXPECT_FALSE(early.ok);
-    EXPECT_TRUE(early.text.contains("starting")) << early.text.toStdString();
-
+    // A request that comes while the window is still being built waits for it.
+    WindowInstance::Answer early;
+    std::atomic<bool> earlyDone{false};
+    std::thread earlyAsker([&] {
+        early = WindowInstance::ask(location().socket, QStringLiteral("show"), QStringLiteral("COM3"), 10000);
+        earlyDone = true;
+    });
+    tavlo::test::drainEvents(300);
+    EXPECT_FALSE(earlyDone.load());
     int handled = 0;
-    window.setHandler([&](const QString&, const QString&, const WindowInstance::Reply& reply) {
+    QStringList seen;
+    window.setHandler([&](const QString& command, const QString& argument, const WindowInstance::Reply& reply) {
         ++handled;
+        seen.append(command + u' ' + argument);
         reply(true, QString());
     });
+    processEventsUntil([&] { return earlyDone.load(); }, 20000);
+    earlyAsker.join();
+    EXPECT_TRUE(early.ok);
+    EXPECT_EQ(seen, QStringList{"show COM3"});
+    handled = 0;
     // A line past the limit is not read to its end, and nothing is carried out.
     const WindowInstance::Answer flood = askServed(location().socket, QStringLiteral("request"), QString(8000, u'x'));
     EXPECT_TRUE(flood.reached);
@@ -152,8 +162,13 @@ TEST_F(WindowInstanceTest, RequestsThatAreNotTavlosOrComeTooEarlyAreRefused) {
     asker.join();
     EXPECT_TRUE(raw.contains("\"ok\":false")) << raw.constData();
     EXPECT_EQ(handled, 0);
-    // The window still answers.
+    // The window still answers, until it goes.
     EXPECT_TRUE(askServed(location().socket, QStringLiteral("tare")).ok);
+    EXPECT_EQ(handled, 1);
+    window.setHandler({});
+    const WindowInstance::Answer closing = askServed(location().socket, QStringLiteral("tare"));
+    EXPECT_TRUE(closing.replied);
+    EXPECT_FALSE(closing.ok);
     EXPECT_EQ(handled, 1);
 }
 
