@@ -249,7 +249,10 @@ TEST_F(BenchTest, TheRunsReadingsAppearLargeAndInTheHistoryAsTheDataLogHasThem) 
     EXPECT_EQ(panel.timeLabel()->text(), ReadingPanel::shownTime(w.acquisition().lastReading()->time));
     ASSERT_EQ(panel.history()->topLevelItemCount(), ReadingPanel::kHistoryRows);
     EXPECT_EQ(row(*panel.history(), 0).mid(1, 1), QStringList{"13.00"});
-    EXPECT_EQ(row(*panel.history(), 1).mid(1), (QStringList{"17.50", "", "stable", "queued"}));
+    // The unit is the profile's (none where it has no unit rule), the same in every record of this balance.
+    const QString unit = w.acquisition().lastReading()->unit;
+    EXPECT_EQ(panel.unitLabel()->text(), unit);
+    EXPECT_EQ(row(*panel.history(), 1).mid(1), (QStringList{"17.50", unit, "stable", "queued"}));
     EXPECT_EQ(row(*panel.history(), 0).mid(3), (QStringList{"unstable", "queued"}));
     EXPECT_EQ(row(*panel.history(), 9).mid(4), QStringList{"no-value"});
 
