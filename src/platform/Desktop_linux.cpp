@@ -2,11 +2,14 @@
 
 #include <malloc.h>
 
+#include "platform/GlobalHotkey.h"
+#include "platform/hotkey/x11/X11Hotkey.h"
 #include "platform/keyboard/uinput/UinputKeyboard.h"
 #include "platform/keyboard/x11/XTestKeyboard.h"
 #include "platform/midi/fluidsynth/FluidSynthMidi.h"
 
 #include <cstdlib>
+#include <string>
 #include <unistd.h>
 
 namespace tavlo::platform {
@@ -40,6 +43,17 @@ std::unique_ptr<KeyboardDevice> createKeyboardDevice(const std::string& keyboard
         }
     }
     return std::make_unique<UinputKeyboard>(keyboardType);
+}
+
+std::unique_ptr<GlobalHotkey> createGlobalHotkey(const HotkeyChord& chord, std::function<void()> pressed) {
+    // Under Wayland an X grab sees keys only while an X window has the focus, which is not what a hotkey is for.
+    const char* session = std::getenv("XDG_SESSION_TYPE");
+    if (isSet("WAYLAND_DISPLAY") || (session && std::string(session) == "wayland"))
+        throw HotkeyError(HotkeyError::Kind::Unavailable,
+                          "a Wayland session gives no program keys of the whole desktop");
+    if (!isSet("DISPLAY"))
+        throw HotkeyError(HotkeyError::Kind::Unavailable, "there is no X display");
+    return std::make_unique<X11Hotkey>(chord, std::move(pressed));
 }
 
 std::unique_ptr<MidiSynth> createMidiSynth() {

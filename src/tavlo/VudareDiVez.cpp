@@ -1,7 +1,9 @@
 #include "tavlo/VudareDiVez.h"
 
 #include "base/ProgramProperties.h"
+#include "base/SystemProperties.h"
 #include "tavlo/WindowDialogs.h"
+#include "tavlo/util/WindowInstance.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -32,6 +34,46 @@ int VudareDiVez::run(const std::optional<QString>& port, VudareDiVezFrame2::Opti
     const int status = QApplication::exec();
     window.reset();
     return status;
+}
+
+int VudareDiVez::runWindow(const std::optional<QString>& port) {
+    QTextStream err(stderr);
+    QString error;
+    const auto location = util::WindowInstance::forThisUser(&error);
+    std::unique_ptr<util::WindowInstance> instance;
+    if (location) {
+        instance = std::make_unique<util::WindowInstance>(*location);
+        const util::WindowInstance::Claim claim = instance->claim(port);
+        switch (claim.outcome) {
+        case util::WindowInstance::Outcome::Forwarded:
+            if (port && !port->isEmpty())
+                err << "tavlo: a Tavlo window is open already and keeps "
+                    << (claim.text.isEmpty() ? QStringLiteral("its own port")
+                                             : QStringLiteral("its port ") + claim.text)
+                    << "; " << *port << " is not used.\n";
+            return 0;
+        case util::WindowInstance::Outcome::Refused: {
+            err << "tavlo: " << claim.text << '\n';
+            err.flush();
+            // Started from a menu, the user sees no standard error.
+            QGuiApplication::setDesktopFileName(QStringLiteral("com.corvane.Tavlo"));
+            const bool qx = base::SystemProperties::get(QStringLiteral("EDITION"), QString()) == QLatin1String("QX");
+            QtWindowDialogs dialogs;
+            dialogs.showMessage(qx ? QStringLiteral("Tavlo QX is in use") : QStringLiteral("Tavlo is in use"),
+                                claim.text, WindowDialogs::Icon::Warning);
+            return 1;
+        }
+        case util::WindowInstance::Outcome::Own:
+            if (!claim.warning.isEmpty())
+                err << "tavlo: " << claim.warning << '\n';
+            break;
+        }
+    } else {
+        err << "tavlo: " << error << "; a second start of Tavlo will open a second window.\n";
+    }
+    VudareDiVezFrame2::Options options;
+    options.instance = instance.get();
+    return run(port, options);
 }
 
 } // namespace tavlo

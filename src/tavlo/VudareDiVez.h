@@ -19,6 +19,10 @@ public:
     // 4 damaged text tables or an accepted settings import).
     static int run(const std::optional<QString>& port, VudareDiVezFrame2::Options options);
     static int run(const std::optional<QString>& port) { return run(port, VudareDiVezFrame2::Options()); }
+    // The program's window start: one window per user and edition. A window of this user that runs already is
+    // brought to the front instead (status 0; a port given here is named on standard error as not used); in
+    // the multi-user edition a window of another user refuses the start (status 1, with a message).
+    static int runWindow(const std::optional<QString>& port);
 };
 
 } // namespace tavlo

@@ -13,6 +13,7 @@
 #include "tavlo/EventLog.h"
 #include "tavlo/JLabelHtml.h"
 #include "tavlo/LinkRunner.h"
+#include "tavlo/RunCommands.h"
 #include "tavlo/TraySupport.h"
 #include "tavlo/WindowDialogs.h"
 #include "tavlo/headless/OutputKeyboards.h"
@@ -129,13 +130,23 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
     m_acquisition = std::make_unique<worker::Acquisition>(*this, std::move(keyboards), std::move(synths));
     m_acquisition->setPortFailureHint([](const QString& port) { return util::PermissionHints::forSerialPort(port); });
     m_acquisition->setOutputFactory(&output::createOutputs);
+    m_runCommands = std::make_unique<RunCommands>(*m_acquisition, [this](const QString& line) { logEvent(line); });
+    m_hotkey = new RequestHotkey(options.hotkeys, this);
 
     listPortsAtStart(commandLinePort); // 3
     loadConfigAtStart();               // 4
     if (m_portFromCommandLine)         // 5
         m_config.setPort(*commandLinePort);
-    m_oldConfig = config::Config::copyConfig(m_config);                                                   // 6
-    buildControls();                                                                                      // 7
+    m_oldConfig = config::Config::copyConfig(m_config); // 6
+    buildControls();                                    // 7
+    connectBench();
+    if (options.instance) {
+        m_instance = options.instance;
+        m_instance->setHandler(
+            [this](const QString& command, const QString& argument, const util::WindowInstance::Reply& reply) {
+                instanceRequest(command, argument, reply);
+            });
+    }
     setWindowTitle(isQxEdition() ? QStringLiteral("Corvane Tavlo QX") : QStringLiteral("Corvane Tavlo")); // 8
     startUpdateCheck(options);                                                                            // 9
     loadIcons(options.iconDirectory);                                                                     // 10
@@ -151,7 +162,13 @@ VudareDiVezFrame2::VudareDiVezFrame2(std::optional<QString> commandLinePort, Opt
 
 VudareDiVezFrame2::~VudareDiVezFrame2() {
     m_closing = true;
+    if (m_instance)
+        m_instance->setHandler({});
     shutdownAcquisition();
+    if (m_acquisition) {
+        m_acquisition->setReadingListener({});
+        m_acquisition->setStatusListener({});
+    }
     if (m_stopUpdateCheck)
         m_stopUpdateCheck();
     if (worker::MessageBoxSeam* installed = &worker::MessageBoxSeam::installed(); installed == m_dialogs)
@@ -167,6 +184,8 @@ QString VudareDiVezFrame2::text(const char* key) const {
 }
 
 void VudareDiVezFrame2::showMessage(const QString& title, const QString& message, worker::MessageBoxSeam::Icon kind) {
+    if (m_capturedMessages)
+        m_capturedMessages->append(message);
     const bool wasOpen = m_boxOpen;
     m_boxOpen = true;
     m_dialogs->showMessage(title, message, kind);

@@ -2,7 +2,9 @@
 
 #include "config/Config.h"
 #include "tavlo/FieldChecker.h"
+#include "tavlo/RequestHotkey.h"
 #include "tavlo/util/UpdateWorkerView.h"
+#include "tavlo/util/WindowInstance.h"
 #include "worker/Acquisition.h"
 #include "worker/AcquisitionView.h"
 
@@ -18,6 +20,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QKeySequenceEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -38,6 +41,8 @@ class DecimalSeparatorBox;
 class EventLog;
 class JLabelHtml;
 class PreviewPanel;
+class ReadingPanel;
+class RunCommands;
 class TraySupport;
 class WindowDialogs;
 
@@ -65,6 +70,8 @@ public:
         QString iconDirectory;                          // where the window icons are looked up (default: the resources)
         worker::Acquisition::KeyboardFactory keyboards; // the keyboard output device (default: the desktop's)
         worker::Acquisition::SynthFactory synths;       // the sound synthesiser (default: the desktop's)
+        RequestHotkey::Factory hotkeys;                 // the desktop-wide hotkey (default: the desktop's)
+        util::WindowInstance* instance = nullptr;       // where later starts and --send reach the window (not owned)
     };
 
     enum Tab { StartTab, InputTab, ProcessingTab, OutputTab, SettingsTab, ServicesTab, EventLogTab, AboutTab };
@@ -123,6 +130,12 @@ public:
     void keyboardTypeBoxItemStateChanged(int index);
     void delayTextFieldEditingFinished();
 
+    // A later start of the window or tavlo --send: "show" brings the window to the front; "request", "tare",
+    // "zero", "start" and "stop" are carried out as the buttons do. Answered through reply.
+    void instanceRequest(const QString& command, const QString& argument, const util::WindowInstance::Reply& reply);
+    // Shows the window, also from the tray or minimised, and asks the desktop to give it the focus.
+    void bringToFront();
+
     // State, for the entry point and tests.
     const config::Config& config() const { return m_config; }
     config::Config& config() { return m_config; }
@@ -151,6 +164,12 @@ public:
     // The controls, by the names the handlers use.
     QPushButton* startStopJButton = nullptr;
     QPushButton* requestButton = nullptr;
+    QPushButton* tareButton = nullptr;
+    QPushButton* zeroButton = nullptr;
+    ReadingPanel* readingPanel = nullptr;
+    QKeySequenceEdit* requestHotkeyEdit = nullptr;
+    QPushButton* requestHotkeyClearButton = nullptr;
+    QLabel* requestHotkeyNote = nullptr;
     QComboBox* portList = nullptr;
     QPushButton* refreshPortsButton = nullptr;
     QPushButton* autoButton = nullptr;
@@ -268,6 +287,16 @@ private:
     // The port the port box names: the chosen entry, or the name or address typed into it.
     QString selectedPort() const;
 
+    // The bench: the reading on the Start tab, the instrument's commands, the hotkey and the requests of later
+    // starts (VudareDiVezFrame2Bench.cpp).
+    void connectBench();
+    QWidget* buildHotkeyRow(QWidget* page);
+    void showBenchInControls();
+    void hotkeyEdited();
+    void hotkeyFollowsRun(const worker::StatusEvent& event);
+    void sendCommandFrom(config::InstrumentCommand command, const QString& from);
+    QString planText(const config::Config& planned) const;
+
     // Checks of the delay, the operand and the division (VudareDiVezFrame2Handlers.cpp).
     bool checkDelay();
     void checkDivisionNeedsRounding();
@@ -294,6 +323,11 @@ private:
     std::unique_ptr<prefs::ConfigStore> m_ownStore;
     prefs::ConfigStore* m_store = nullptr;
     std::unique_ptr<worker::Acquisition> m_acquisition;
+    std::unique_ptr<RunCommands> m_runCommands;
+    RequestHotkey* m_hotkey = nullptr;
+    util::WindowInstance* m_instance = nullptr;
+    bool m_hotkeyUnavailableSaid = false;      // a session without global keys is named once per program run
+    QStringList* m_capturedMessages = nullptr; // the boxes shown while --send start runs
     void shutdownAcquisition();
     std::shared_ptr<void> m_updateWorker;
     std::function<void()> m_stopUpdateCheck;

@@ -85,7 +85,6 @@ void VudareDiVezFrame2::installCheckers() {
 
 void VudareDiVezFrame2::connectHandlers() {
     connect(startStopJButton, &QPushButton::clicked, this, &VudareDiVezFrame2::startStopJButtonActionPerformed);
-    connect(requestButton, &QPushButton::clicked, this, &VudareDiVezFrame2::requestButtonActionPerformed);
     connect(refreshPortsButton, &QPushButton::clicked, this, &VudareDiVezFrame2::refreshPortsButtonActionPerformed);
     connect(autoButton, &QPushButton::clicked, this, &VudareDiVezFrame2::autoButtonActionPerformed);
     connect(defaultButton, &QPushButton::clicked, this, &VudareDiVezFrame2::defaultButtonActionPerformed);
@@ -335,8 +334,10 @@ void VudareDiVezFrame2::tabbedPaneStateChanged(int index) {
     m_currentPage = m_tabbedPane->widget(index);
     m_currentTabIndex = index;
     // On the Start tab, space or Enter presses Start or Stop.
-    if (m_currentPage == m_pages[StartTab] && left != m_currentPage)
+    if (m_currentPage == m_pages[StartTab] && left != m_currentPage) {
         startStopJButton->setFocus(Qt::TabFocusReason);
+        updateRequestButton(); // what Start will use, as the tabs now say
+    }
     // Decided by the page that was left: while connected the tab row holds fewer tabs, so indexes shift.
     if (left == m_currentPage || m_closing)
         return;

@@ -22,14 +22,14 @@ void VudareDiVezFrame2::startStopJButtonActionPerformed() {
     if (!m_connectedGUI) {
         updateConfigFromTabs();
         m_acquisition->start(m_config);
+        updateRequestButton(); // the worker that the buttons send through exists now
     } else {
         m_acquisition->stop();
     }
 }
 
 void VudareDiVezFrame2::requestButtonActionPerformed() {
-    if (m_connectedGUI)
-        m_acquisition->sendRequest();
+    sendCommandFrom(config::InstrumentCommand::Request, QStringLiteral("the window"));
 }
 
 void VudareDiVezFrame2::update(const worker::DataLine& line) {
@@ -124,6 +124,12 @@ QStringList VudareDiVezFrame2::checkResourceBundles() {
                                              "VudareDiVezFrame2.startStopJButton.textStop",
                                              "VudareDiVezFrame2.startHint.text",
                                              "VudareDiVezFrame2.requestButton.text",
+                                             "VudareDiVezFrame2.tareButton.text",
+                                             "VudareDiVezFrame2.zeroButton.text",
+                                             "VudareDiVezFrame2.requestHotkeyLabel.text",
+                                             "VudareDiVezFrame2.requestHotkeyEdit.toolTip",
+                                             "VudareDiVezFrame2.requestHotkeyClearButton.text",
+                                             "VudareDiVezFrame2.requestHotkeyNote.text",
                                              "VudareDiVezFrame2.deviceLabel.text",
                                              "VudareDiVezFrame2.portLabel.text",
                                              "VudareDiVezFrame2.refreshPortsButton.text",

@@ -10,6 +10,7 @@
 #include "tavlo/JLabelHtml.h"
 #include "tavlo/LinkMouseListener.h"
 #include "tavlo/PreviewPanel.h"
+#include "tavlo/ReadingPanel.h"
 #include "tavlo/TraySupport.h"
 #include "tavlo/util/FriendlyPortUtil.h"
 #include "tavlo/util/ProductSite.h"
@@ -90,14 +91,16 @@ QWidget* VudareDiVezFrame2::buildStartTab() {
     auto* page = new QWidget(this);
     startStopJButton = new QPushButton(text("VudareDiVezFrame2.startStopJButton.text"), page);
     startStopJButton->setMinimumSize(160, 48);
-    requestButton = new QPushButton(text("VudareDiVezFrame2.requestButton.text"), page);
+    readingPanel = new ReadingPanel(page);
+    requestButton = readingPanel->button(config::InstrumentCommand::Request);
+    tareButton = readingPanel->button(config::InstrumentCommand::Tare);
+    zeroButton = readingPanel->button(config::InstrumentCommand::Zero);
     startHintLabel = new QLabel(text("VudareDiVezFrame2.startHint.text"), page);
     startHintLabel->setWordWrap(true);
     auto* layout = new QVBoxLayout(page);
-    layout->addStretch();
-    layout->addLayout(row({startStopJButton, requestButton}));
+    layout->addLayout(row({startStopJButton, readingPanel->commandRow()}));
     layout->addWidget(startHintLabel);
-    layout->addStretch();
+    layout->addWidget(readingPanel, 1);
     return page;
 }
 
@@ -189,6 +192,7 @@ QWidget* VudareDiVezFrame2::buildOutputTab() {
     form->addRow(text("VudareDiVezFrame2.delayLabel.text"), delayTextField);
     form->addRow(text("VudareDiVezFrame2.soundLabel.text"), soundComboBox);
     form->addRow(text("VudareDiVezFrame2.dataLogLabel.text"), buildDataLogRow(page));
+    form->addRow(text("VudareDiVezFrame2.requestHotkeyLabel.text"), buildHotkeyRow(page));
     return page;
 }
 
@@ -312,6 +316,7 @@ void VudareDiVezFrame2::showConfigInControls() {
     abortAutoStartCheckBox->setChecked(m_config.abortAutoStartWhenPrevPortNotAvailable);
     showAdditionsInControls();
     showServicesInControls();
+    showBenchInControls();
     updateInstrumentKind();
     updateRequestButton();
     m_filling = wasFilling;
@@ -331,12 +336,6 @@ void VudareDiVezFrame2::updateInstrumentKind() {
                                                       roundingMethodBox, decimalSeparatorBox})
         w->setEnabled(number);
     updateStableOnlyBox();
-}
-
-void VudareDiVezFrame2::updateRequestButton() {
-    const auto* instrument = m_config.getInstrument();
-    requestButton->setVisible(instrument && instrument->hasCommand(config::InstrumentCommand::Request));
-    requestButton->setEnabled(m_connectedGUI);
 }
 
 void VudareDiVezFrame2::updateTrayControls() {

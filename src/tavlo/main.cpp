@@ -7,6 +7,7 @@
 #include "tavlo/prefs/ConfigStore.h"
 #include "tavlo/prefs/SettingsCommands.h"
 #include "tavlo/util/CommandLine.h"
+#include "tavlo/util/WindowInstance.h"
 #include "worker/SelfTest.h"
 
 #include <QApplication>
@@ -61,8 +62,10 @@ int main(int argc, char** argv) {
     }
     case CommandLine::Mode::Headless:
         return tavlo::headless::HeadlessRunner(*commandLine).run();
+    case CommandLine::Mode::Send:
+        return tavlo::util::WindowInstance::sendCommand(*commandLine->sendCommand, err);
     case CommandLine::Mode::Window:
-        return tavlo::VudareDiVez::run(commandLine->port);
+        return tavlo::VudareDiVez::runWindow(commandLine->port);
     }
     return 1;
 }

@@ -62,6 +62,11 @@ TEST(WindowUnderX11, StartTypesIntoTheFocusedApplicationStopEndsItAndClosingSave
     env.insert("DISPLAY", QString::fromStdString(x.display()));
     env.insert("HOME", home.path());
     env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    // A runtime folder of its own, so that a Tavlo window that runs elsewhere does not take this start.
+    QDir(home.path()).mkdir("run");
+    QFile::setPermissions(home.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert("XDG_RUNTIME_DIR", home.filePath("run"));
     env.remove("QT_QPA_PLATFORM");
     QProcess tavlo;
     tavlo.setProcessEnvironment(env);

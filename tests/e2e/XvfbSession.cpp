@@ -106,6 +106,25 @@ unsigned long XvfbSession::findWindow(const std::string& title, int timeoutMs) c
     return found;
 }
 
+int XvfbSession::countWindows(const std::string& title) const {
+    int count = 0;
+    withDisplay(m_display, [&](Display* display) {
+        Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(display, root, &root, &parent, &children, &n))
+            return;
+        for (unsigned i = 0; i < n; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
+                windowTitle(display, children[i]) == title)
+                ++count;
+        }
+        if (children)
+            XFree(children);
+    });
+    return count;
+}
+
 void XvfbSession::focus(unsigned long window) const {
     withDisplay(m_display,
                 [&](Display* display) { XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime); });

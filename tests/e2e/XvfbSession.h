@@ -31,6 +31,8 @@ public:
 
     // The viewable top-level window with that title, waiting for it up to timeoutMs; 0 if none came.
     unsigned long findWindow(const std::string& title, int timeoutMs) const;
+    // How many viewable top-level windows have that title now.
+    int countWindows(const std::string& title) const;
     // Gives the window the keyboard focus (there is no window manager to do it).
     void focus(unsigned long window) const;
     // Presses and releases the key of the keysym name ("space", "Return") through XTest.

@@ -92,6 +92,7 @@ TEST_F(PiecesTest, RequestButtonSendsTheProfileRequestWhileRunning) {
     VudareDiVezFrame2& w = open();
     EXPECT_FALSE(w.requestButton->isHidden());
     EXPECT_FALSE(w.requestButton->isEnabled());
+    EXPECT_EQ(w.requestButton->toolTip(), "Press Start first: no instrument is being read.");
 
     QTest::mouseClick(w.startStopJButton, Qt::LeftButton);
     ASSERT_TRUE(processEventsUntil([&] { return w.isConnected(); })) << dialogs.texts().join('\n').toStdString();
@@ -111,10 +112,13 @@ TEST_F(PiecesTest, RequestButtonSendsTheProfileRequestWhileRunning) {
     ASSERT_TRUE(processEventsUntil([&] { return !w.isConnected(); }));
     EXPECT_FALSE(w.requestButton->isEnabled());
 
-    // A profile without a request text has no button.
+    // For a profile without a request the button stays where it is, disabled, and says why.
     w.tabbedPane()->setCurrentIndex(VudareDiVezFrame2::InputTab);
     w.instrumentBox->setCurrentIndex(H::Instrument::valueOf(QStringLiteral("GENERIC"))->ordinal());
-    EXPECT_TRUE(w.requestButton->isHidden());
+    EXPECT_FALSE(w.requestButton->isHidden());
+    EXPECT_FALSE(w.requestButton->isEnabled());
+    EXPECT_TRUE(w.requestButton->toolTip().contains("has no request command"))
+        << w.requestButton->toolTip().toStdString();
 }
 
 TEST(TrayTest, MinimisingHidesTheWindowAndTheIconBringsItBack) {

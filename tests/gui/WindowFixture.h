@@ -63,6 +63,14 @@ inline QString tavloText(const char* key) {
     return base::ResourceBundle::getBundle(QStringLiteral("tavlo.Tavlo")).getString(QLatin1String(key));
 }
 
+// A hotkey that is taken and never pressed.
+class SilentHotkey : public platform::GlobalHotkey {
+public:
+    int eventDescriptor() const override { return -1; }
+    bool dispatch() override { return true; }
+    bool keysHeld() const override { return false; }
+};
+
 class WindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -98,6 +106,11 @@ protected:
             return device;
         };
         options.synths = [] { return std::unique_ptr<platform::MidiSynth>(); };
+        // The desktop's hotkeys stay untouched unless a test brings its own.
+        options.hotkeys = hotkeys ? hotkeys : [](const platform::HotkeyChord&, std::function<void()>) {
+            return std::unique_ptr<platform::GlobalHotkey>(std::make_unique<SilentHotkey>());
+        };
+        options.instance = instance;
         m_window = std::make_unique<VudareDiVezFrame2>(port, options);
         return *m_window;
     }
@@ -106,6 +119,9 @@ protected:
     platform::RecordingKeyboard* keyboard = nullptr;
     // The keyboard of the next Start, when a test needs its own kind.
     std::function<std::unique_ptr<platform::RecordingKeyboard>()> makeKeyboard;
+    // The hotkeys and the instance channel of the next window.
+    RequestHotkey::Factory hotkeys;
+    util::WindowInstance* instance = nullptr;
     std::unique_ptr<MemoryPreferences> m_root;
     std::unique_ptr<prefs::ConfigStore> m_store;
     std::unique_ptr<VudareDiVezFrame2> m_window;

@@ -101,6 +101,12 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             if (!v || v->isEmpty())
                 return fail(QStringLiteral("--data-log needs a file name"));
             cl.dataLog = *v;
+        } else if (name == QLatin1String("--send")) {
+            const auto v = value();
+            static const QStringList commands{"request", "tare", "zero", "start", "stop"};
+            if (!v || !commands.contains(*v))
+                return fail(QStringLiteral("--send takes request, tare, zero, start or stop"));
+            cl.sendCommand = *v;
         } else if (name == QLatin1String("--output")) {
             const auto v = value();
             if (v == QLatin1String("keyboard"))
@@ -124,9 +130,18 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         // The informational modes still answer; a run, a window or a port has no place next to a settings copy.
         if (cl.mode == Mode::Help || cl.mode == Mode::Version)
             return cl;
-        if (modeGiven || headlessOnly || cl.port)
+        if (modeGiven || headlessOnly || cl.port || cl.sendCommand)
             return fail(QStringLiteral("--export-settings and --import-settings take no port and no other mode"));
         cl.mode = *transferMode;
+        return cl;
+    }
+    if (cl.sendCommand) {
+        // The command goes to the window that runs; nothing of a run of its own goes with it.
+        if (cl.mode == Mode::Help || cl.mode == Mode::Version)
+            return cl;
+        if (modeGiven || headlessOnly || cl.port)
+            return fail(QStringLiteral("--send takes no port and no other mode"));
+        cl.mode = Mode::Send;
         return cl;
     }
     if (headlessOnly && cl.mode == Mode::Window)
@@ -153,6 +168,8 @@ QString CommandLine::usage() {
         "  --import-settings FILE  merge a settings export into the stored settings; exit status 0 when imported,\n"
         "                        1 with the reason when refused (the stored settings stay unchanged)\n"
         "  --data-log FILE       with --headless: log every record to the CSV file FILE (appended)\n"
+        "  --send COMMAND        hand request, tare, zero, start or stop to the running window; exit status 0\n"
+        "                        when done, 1 with the reason when no window runs or it cannot be done now\n"
         "  --list-ports          list the serial ports and exit\n"
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"

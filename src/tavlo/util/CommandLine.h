@@ -9,7 +9,7 @@ namespace tavlo::util {
 // The program's command line. Arguments that start with "-" are options ("--opt V" and "--opt=V" both work,
 // "-DNAME=value" sets a process property); the first other argument names the port.
 struct CommandLine {
-    enum class Mode { Window, Headless, ListPorts, SelfTest, Version, Help, ExportSettings, ImportSettings };
+    enum class Mode { Window, Headless, ListPorts, SelfTest, Version, Help, ExportSettings, ImportSettings, Send };
     enum class Output { Keyboard, Print };
 
     Mode mode = Mode::Window;
@@ -20,6 +20,7 @@ struct CommandLine {
     std::optional<int> count;            // exit after this many framed records
     std::optional<int> pollMs;           // send the instrument's request text this often
     std::optional<QString> dataLog;      // the data log file, instead of the stored one
+    std::optional<QString> sendCommand;  // --send: request, tare, zero, start or stop
     QList<QPair<QString, QString>> properties;
 
     // Reads the arguments (without the program name). A usage error gives none and its text in `error`.

@@ -73,6 +73,28 @@ TEST(CommandLine, SettingsExportAndImportTakeAFileAndStandAlone) {
     EXPECT_TRUE(CommandLine::usage().contains("--import-settings FILE"));
 }
 
+TEST(CommandLine, SendTakesOneOfTheWindowCommandsAndStandsAlone) {
+    for (const char* command : {"request", "tare", "zero", "start", "stop"}) {
+        const CommandLine cl = parsed({"--send", command});
+        EXPECT_EQ(cl.mode, CommandLine::Mode::Send) << command;
+        EXPECT_EQ(cl.sendCommand, command);
+    }
+    // The edition picks which window is meant.
+    const CommandLine qx = parsed({"-DEDITION=QX", "--send=tare"});
+    EXPECT_EQ(qx.mode, CommandLine::Mode::Send);
+    EXPECT_EQ(qx.properties.size(), 1);
+    EXPECT_EQ(parsed({"--send", "zero", "--help"}).mode, CommandLine::Mode::Help);
+    EXPECT_TRUE(refused({"--send", "print"}).contains("request, tare, zero, start or stop"));
+    refused({"--send"});
+    refused({"--send", "Request"});
+    refused({"--send", "request", "COM3"});
+    refused({"--send", "request", "--headless"});
+    refused({"--send", "request", "--list-ports"});
+    refused({"--send", "tare", "--export-settings", "out.xml"});
+    refused({"--send", "tare", "--settings", "s.xml"});
+    EXPECT_TRUE(CommandLine::usage().contains("--send COMMAND"));
+}
+
 TEST(CommandLine, UsageErrors) {
     EXPECT_FALSE(refused({"--count", "0", "--headless"}).isEmpty());
     refused({"--headless", "--count", "-2"});
