@@ -231,15 +231,30 @@ void Keybot::run() {
         lock.unlock();
         if (!notice.isEmpty())
             report(notice);
-        typeStart();
-        typeString(value);
-        typeEnd();
-        m_device->endValue();
+        try {
+            typeStart();
+            typeString(value);
+            typeEnd();
+            m_device->endValue();
+        } catch (const platform::KeyboardLost& lost) {
+            desktopLost(value, lost);
+            lock.lock();
+            break;
+        }
         lock.lock();
     }
     m_run->finished = true;
     lock.unlock();
     s.changed.notify_all();
+}
+
+void Keybot::desktopLost(const QString& value, const platform::KeyboardLost& lost) {
+    // No later key could reach the desktop: one report, and the thread ends. The value under way is not typed
+    // again by a later run, since part of it may have reached the application.
+    const QString reason = QString::fromUtf8(lost.what());
+    report(QStringLiteral("Typing stopped: %1. The value being typed (%2) may be incomplete.").arg(reason, value));
+    if (m_view)
+        m_view->keyboardLost(reason);
 }
 
 void Keybot::pause() {
@@ -256,6 +271,8 @@ void Keybot::report(const QString& text) {
 void Keybot::tapKey(int code) {
     try {
         m_device->keyPress(code);
+    } catch (const platform::KeyboardLost&) {
+        throw;
     } catch (const std::exception& e) {
         report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
                    .arg(QString::number(code), m_keyboardType, QString::fromUtf8(e.what())));
@@ -263,6 +280,8 @@ void Keybot::tapKey(int code) {
     pause();
     try {
         m_device->keyRelease(code);
+    } catch (const platform::KeyboardLost&) {
+        throw;
     } catch (const std::exception& e) {
         report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
                    .arg(QString::number(code), m_keyboardType, QString::fromUtf8(e.what())));
@@ -322,6 +341,8 @@ void Keybot::typeAltSequence(char32_t character, const QList<int>& codes) {
         m_device->keyRelease(K::ALT);
         pause();
         pause();
+    } catch (const platform::KeyboardLost&) {
+        throw;
     } catch (const std::exception& e) {
         report(QStringLiteral("Error pressing ALT key for %1 on %2 keyboard: %3")
                    .arg(characterText(character), m_keyboardType, QString::fromUtf8(e.what())));
@@ -345,6 +366,8 @@ void Keybot::typeChord(const QList<int>& codes) {
         }
         try {
             m_device->keyPress(codes[i]);
+        } catch (const platform::KeyboardLost&) {
+            throw;
         } catch (const std::exception& e) {
             report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
                        .arg(QString::number(codes[i]), m_keyboardType, QString::fromUtf8(e.what())));
@@ -356,6 +379,8 @@ void Keybot::typeChord(const QList<int>& codes) {
             continue;
         try {
             m_device->keyRelease(codes[i]);
+        } catch (const platform::KeyboardLost&) {
+            throw;
         } catch (const std::exception& e) {
             report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
                        .arg(QString::number(codes[i]), m_keyboardType, QString::fromUtf8(e.what())));
@@ -368,6 +393,8 @@ void Keybot::typeChord(const QList<int>& codes) {
             pause();
             m_device->keyRelease(K::SPACE);
             pause();
+        } catch (const platform::KeyboardLost&) {
+            throw;
         } catch (const std::exception& e) {
             report(QStringLiteral("Deadkey error: ") + QString::fromUtf8(e.what()));
         }

@@ -19,6 +19,9 @@ public:
     // A framed record whose processing failed (it was logged and is not delivered). Called on the worker's
     // thread; views that count records override it.
     virtual void recordFailed(int count) { (void)count; }
+    // The keyboard output lost its desktop (the X server or the Wayland compositor went away) and stopped typing;
+    // it has logged why. Called once, on the keyboard thread; views that end or stop the run override it.
+    virtual void keyboardLost(const QString& reason) { (void)reason; }
 };
 
 } // namespace tavlo::worker
