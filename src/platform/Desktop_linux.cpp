@@ -44,12 +44,13 @@ KeyboardCandidate x11() {
 std::unique_ptr<KeyboardDevice> createKeyboardDevice(const std::string& keyboardType) {
     if (const char* chosen = std::getenv("TAVLO_KEYBOARD_BACKEND"); chosen && *chosen) {
         const std::string backend = chosen;
+        const std::string note = "Keyboard backend: " + backend + " (set by TAVLO_KEYBOARD_BACKEND)";
         if (backend == "wayland")
-            return std::make_unique<WaylandKeyboard>(keyboardType);
+            return withChoiceNote(std::make_unique<WaylandKeyboard>(keyboardType), note);
         if (backend == "x11")
-            return std::make_unique<XTestKeyboard>();
+            return withChoiceNote(std::make_unique<XTestKeyboard>(), note);
         if (backend == "uinput")
-            return std::make_unique<UinputKeyboard>(keyboardType);
+            return withChoiceNote(std::make_unique<UinputKeyboard>(keyboardType), note);
         throw KeyboardError("Unknown keyboard backend " + backend + " (wayland, uinput or x11)");
     }
     // The compositor's own virtual keyboard needs no rights at all. Under XWayland, X11 keys would reach X clients

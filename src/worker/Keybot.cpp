@@ -240,6 +240,10 @@ void Keybot::run() {
             desktopLost(value, lost);
             lock.lock();
             break;
+        } catch (const std::exception& e) {
+            // Anything else a device fails with ends this value only.
+            report(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                       .arg(value, m_keyboardType, QString::fromUtf8(e.what())));
         }
         lock.lock();
     }
@@ -316,12 +320,28 @@ void Keybot::typeString(const QString& value) {
             continue;
         }
         const QList<int>& codes = entry.value();
-        m_device->beginCharacter(c, std::span<const int>(codes.constData(), static_cast<size_t>(codes.size())));
+        // A desktop that cannot prepare or finish the character (its keymap could not be read) skips it.
+        try {
+            m_device->beginCharacter(c, std::span<const int>(codes.constData(), static_cast<size_t>(codes.size())));
+        } catch (const platform::KeyboardLost&) {
+            throw;
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                       .arg(characterText(c), m_keyboardType, QString::fromUtf8(e.what())));
+            continue;
+        }
         if (codes.first() == K::ALT)
             typeAltSequence(c, codes);
         else
             typeChord(codes);
-        m_device->endCharacter();
+        try {
+            m_device->endCharacter();
+        } catch (const platform::KeyboardLost&) {
+            throw;
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                       .arg(characterText(c), m_keyboardType, QString::fromUtf8(e.what())));
+        }
     }
 }
 

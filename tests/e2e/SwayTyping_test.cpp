@@ -86,10 +86,14 @@ TEST(SwayTyping, NothingIsLostOverTwoThousandValues) {
         expected += "\t" + v + "\n";
     }
     SwayHeadless tavlo(session);
-    ASSERT_TRUE(tavlo.start(barcodeSettings("GERMAN", "0"), {"--count", "2000"})) << tavlo.error();
+    ASSERT_TRUE(tavlo.start(barcodeSettings("GERMAN", "0"), {"--count", "2000"}, {"TAVLO_KEYBOARD_BACKEND=wayland"}))
+        << tavlo.error();
     ASSERT_TRUE(tavlo.send(QByteArray::fromStdString(records)));
     ASSERT_TRUE(tavlo.waitFinished(600000)) << tavlo.err().toStdString();
     EXPECT_EQ(tavlo.exitCode(), 0) << tavlo.err().toStdString();
+    EXPECT_TRUE(tavlo.err().contains("Keyboard backend: wayland (set by TAVLO_KEYBOARD_BACKEND). Keyboard layout of "
+                                     "the virtual keyboard: de"))
+        << tavlo.err().toStdString();
     const std::string typed = SwaySession::waitForContent(file, expected.size(), 60000);
     EXPECT_EQ(typed.size(), expected.size());
     EXPECT_TRUE(typed == expected)

@@ -31,6 +31,10 @@ private:
 
 } // namespace
 
+std::unique_ptr<KeyboardDevice> withChoiceNote(std::unique_ptr<KeyboardDevice> device, std::string choice) {
+    return std::make_unique<ChosenKeyboard>(std::move(device), std::move(choice));
+}
+
 std::unique_ptr<KeyboardDevice> chooseKeyboard(const std::vector<KeyboardCandidate>& candidates) {
     std::vector<std::string> passedOver; // "name: reason" of each candidate that could not be made
     const auto joined = [&](std::size_t count) {
@@ -47,7 +51,7 @@ std::unique_ptr<KeyboardDevice> chooseKeyboard(const std::vector<KeyboardCandida
             std::string choice = "Keyboard backend: " + candidate.name;
             if (!passedOver.empty())
                 choice += " (passed over: " + joined(passedOver.size()) + ")";
-            return std::make_unique<ChosenKeyboard>(std::move(device), std::move(choice));
+            return withChoiceNote(std::move(device), std::move(choice));
         } catch (const KeyboardError& failure) {
             passedOver.push_back(candidate.name + ": " + failure.what());
         }

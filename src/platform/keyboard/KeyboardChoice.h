@@ -21,4 +21,7 @@ struct KeyboardCandidate {
 // KeyboardError with the reason of every candidate.
 std::unique_ptr<KeyboardDevice> chooseKeyboard(const std::vector<KeyboardCandidate>& candidates);
 
+// The device with `choice` in front of its layout note (a backend chosen by name).
+std::unique_ptr<KeyboardDevice> withChoiceNote(std::unique_ptr<KeyboardDevice> device, std::string choice);
+
 } // namespace tavlo::platform

@@ -324,6 +324,27 @@ INSTANTIATE_TEST_SUITE_P(Where, KeybotDesktopLost,
                                                "P9 D0 R9 P49 D0 R49 D0 P16 D0 P65 D0 R65 D0 R16 D0 P50 D0 R50 D0"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A desktop that cannot prepare a character (its keymap could not be read): the character is reported and
+// skipped, the rest of the value is typed.
+TEST(Keybot, ACharacterTheDeviceCannotPrepareIsReportedAndSkipped) {
+    class Refusing : public RecordingKeyboard {
+    public:
+        Refusing() : RecordingKeyboard(false) {}
+        void beginCharacter(char32_t c, std::span<const int> sequence) override {
+            if (c == U'2')
+                throw tavlo::platform::KeyboardError("Cannot read the keymap");
+            RecordingKeyboard::beginCharacter(c, sequence);
+        }
+    };
+    FakeView view;
+    auto device = std::make_unique<Refusing>();
+    RecordingKeyboard* keyboard = device.get();
+    Keybot keybot(0, 0, 0, 0, 0, &KT::QUERTY, KMT::NUMERIC, &view, std::move(device));
+    keybot.typeString("123");
+    EXPECT_EQ(keyboard->keyTrace(), "P49 D0 R49 D0 P51 D0 R51 D0");
+    EXPECT_EQ(view.important(), QStringList{"Error typing 2 on QUERTY keyboard: Cannot read the keymap"});
+}
+
 TEST(Keybot, WithoutViewReportsOnTheConsole) {
     Options s;
     s.withView = false;

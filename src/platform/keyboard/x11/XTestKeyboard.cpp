@@ -132,8 +132,13 @@ void XTestKeyboard::close() {
 void XTestKeyboard::loadKeymap() {
     xkb_keymap* keymap = xkb_x11_keymap_new_from_device(m_context, XGetXCBConnection(m_display), m_deviceId,
                                                         XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keymap)
+    if (!keymap) {
+        // libxkbcommon asks through XCB, which breaks without Xlib noticing.
+        if (m_display && xcb_connection_has_error(XGetXCBConnection(m_display)))
+            m_lost = true;
+        throwIfLost();
         throw KeyboardError("Cannot read the keymap of the X server");
+    }
     if (m_keymap)
         xkb_keymap_unref(m_keymap);
     m_keymap = keymap;
@@ -170,6 +175,7 @@ void XTestKeyboard::followChanges() {
             }
         }
     }
+    throwIfLost();
     if (reload) {
         loadKeymap();
     } else if (regroup) {
