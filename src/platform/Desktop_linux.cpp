@@ -4,7 +4,9 @@
 
 #include "platform/GlobalHotkey.h"
 #include "platform/hotkey/x11/X11Hotkey.h"
+#include "platform/keyboard/KeyboardChoice.h"
 #include "platform/keyboard/uinput/UinputKeyboard.h"
+#include "platform/keyboard/wayland/WaylandKeyboard.h"
 #include "platform/keyboard/x11/XTestKeyboard.h"
 #include "platform/midi/fluidsynth/FluidSynthMidi.h"
 
@@ -21,28 +23,45 @@ bool isSet(const char* name) {
     return value && *value;
 }
 
+KeyboardCandidate wayland(const std::string& keyboardType) {
+    return {"wayland", [keyboardType]() -> std::unique_ptr<KeyboardDevice> {
+                if (!isSet("WAYLAND_DISPLAY"))
+                    throw KeyboardError("WAYLAND_DISPLAY is not set");
+                return std::make_unique<WaylandKeyboard>(keyboardType);
+            }};
+}
+
+KeyboardCandidate uinput(const std::string& keyboardType) {
+    return {"uinput", [keyboardType] { return std::make_unique<UinputKeyboard>(keyboardType); }};
+}
+
+KeyboardCandidate x11() {
+    return {"x11", []() -> std::unique_ptr<KeyboardDevice> {
+                if (!isSet("DISPLAY"))
+                    throw KeyboardError("DISPLAY is not set");
+                return std::make_unique<XTestKeyboard>();
+            }};
+}
+
 } // namespace
 
 std::unique_ptr<KeyboardDevice> createKeyboardDevice(const std::string& keyboardType) {
     if (const char* chosen = std::getenv("TAVLO_KEYBOARD_BACKEND"); chosen && *chosen) {
         const std::string backend = chosen;
+        const std::string note = "Keyboard backend: " + backend + " (set by TAVLO_KEYBOARD_BACKEND)";
+        if (backend == "wayland")
+            return withChoiceNote(std::make_unique<WaylandKeyboard>(keyboardType), note);
         if (backend == "x11")
-            return std::make_unique<XTestKeyboard>();
+            return withChoiceNote(std::make_unique<XTestKeyboard>(), note);
         if (backend == "uinput")
-            return std::make_unique<UinputKeyboard>(keyboardType);
-        throw KeyboardError("Unknown keyboard backend " + backend + " (x11 or uinput)");
+            return withChoiceNote(std::make_unique<UinputKeyboard>(keyboardType), note);
+        throw KeyboardError("Unknown keyboard backend " + backend + " (wayland, uinput or x11)");
     }
-    // Under XWayland, X11 keys would reach X clients only; the compositor takes uinput keys for everyone.
-    if (isSet("WAYLAND_DISPLAY") && ::access("/dev/uinput", W_OK) == 0)
-        return std::make_unique<UinputKeyboard>(keyboardType);
-    if (isSet("DISPLAY")) {
-        try {
-            return std::make_unique<XTestKeyboard>();
-        } catch (const KeyboardError&) {
-            // The display is not reachable: a console may still take uinput keys.
-        }
-    }
-    return std::make_unique<UinputKeyboard>(keyboardType);
+    // The compositor's own virtual keyboard needs no rights at all. Under XWayland, X11 keys would reach X clients
+    // only, while the compositor takes uinput keys for everyone; a console takes uinput keys too.
+    if (isSet("WAYLAND_DISPLAY"))
+        return chooseKeyboard({wayland(keyboardType), uinput(keyboardType), x11()});
+    return chooseKeyboard({wayland(keyboardType), x11(), uinput(keyboardType)});
 }
 
 std::unique_ptr<GlobalHotkey> createGlobalHotkey(const HotkeyChord& chord, std::function<void()> pressed) {

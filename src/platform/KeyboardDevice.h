@@ -12,6 +12,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The desktop that took the keys is gone (its X server or Wayland compositor ended the connection): no later key
+// can reach it, so typing stops rather than failing key by key. Every call after the first failure fails again.
+class KeyboardLost : public KeyboardError {
+public:
+    using KeyboardError::KeyboardError;
+};
+
 // The desktop's synthetic keyboard, driven in the program's own key numbering (platform/KeyCodes.h).
 // Used by one thread at a time.
 class KeyboardDevice {

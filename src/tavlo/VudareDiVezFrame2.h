@@ -87,6 +87,9 @@ public:
     void logImportantEvent(const QString& text) override;
     void setConnectedInGUI(bool connected) override;
     void update(const worker::DataLine& line) override;
+    // The desktop went away under the keyboard output: the run stops and the status line says why; Start tries
+    // again with a new keyboard output.
+    void keyboardLost(const QString& reason) override;
     // AcquisitionView.
     void showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon icon) override;
     void appendLog(const QList<worker::LogSpan>& spans) override;
@@ -307,6 +310,7 @@ private:
     QStringList m_portNames;
     bool m_portFromCommandLine = false;
     bool m_connectedGUI = false;
+    QString m_keyboardLostStatus; // shown instead of the idle status line when the lost run has stopped
     int m_currentTabIndex = 0;
     QWidget* m_currentPage = nullptr;
     bool m_closing = false;

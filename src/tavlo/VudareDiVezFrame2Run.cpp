@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
+#include <utility>
 
 using tavlo::base::ResourceBundle;
 using tavlo::config::ConfigHelper;
@@ -66,7 +67,8 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
                     startHintLabel->setText(
                         QStringLiteral("Values are typed into the application that has the focus. Press Stop to end."));
                 } else {
-                    setText(text("VudareDiVezFrame2.statusJLabel.text"));
+                    setText(m_keyboardLostStatus.isEmpty() ? text("VudareDiVezFrame2.statusJLabel.text")
+                                                           : std::exchange(m_keyboardLostStatus, QString()));
                     startHintLabel->setText(text("VudareDiVezFrame2.startHint.text"));
                     for (int tab : {InputTab, ProcessingTab, OutputTab, SettingsTab, ServicesTab})
                         if (m_tabbedPane->indexOf(m_pages[tab]) < 0)
@@ -78,6 +80,22 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
             }
         },
         QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+}
+
+void VudareDiVezFrame2::keyboardLost(const QString& reason) {
+    // From the keyboard thread, which has logged the loss. The status line changes once the run has stopped.
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            const QString status = QStringLiteral("Typing stopped: %1. Press Start to try again.").arg(reason);
+            if (m_connectedGUI) {
+                m_keyboardLostStatus = status;
+                m_acquisition->stop();
+            } else {
+                setText(status);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 // Event-log lines may quote a device or a file; their control codes are shown, never passed on.

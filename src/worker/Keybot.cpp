@@ -231,15 +231,34 @@ void Keybot::run() {
         lock.unlock();
         if (!notice.isEmpty())
             report(notice);
-        typeStart();
-        typeString(value);
-        typeEnd();
-        m_device->endValue();
+        try {
+            typeStart();
+            typeString(value);
+            typeEnd();
+            m_device->endValue();
+        } catch (const platform::KeyboardLost& lost) {
+            desktopLost(value, lost);
+            lock.lock();
+            break;
+        } catch (const std::exception& e) {
+            // Anything else a device fails with ends this value only.
+            report(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                       .arg(value, m_keyboardType, QString::fromUtf8(e.what())));
+        }
         lock.lock();
     }
     m_run->finished = true;
     lock.unlock();
     s.changed.notify_all();
+}
+
+void Keybot::desktopLost(const QString& value, const platform::KeyboardLost& lost) {
+    // No later key could reach the desktop: one report, and the thread ends. The value under way is not typed
+    // again by a later run, since part of it may have reached the application.
+    const QString reason = QString::fromUtf8(lost.what());
+    report(QStringLiteral("Typing stopped: %1. The value being typed (%2) may be incomplete.").arg(reason, value));
+    if (m_view)
+        m_view->keyboardLost(reason);
 }
 
 void Keybot::pause() {
@@ -256,6 +275,8 @@ void Keybot::report(const QString& text) {
 void Keybot::tapKey(int code) {
     try {
         m_device->keyPress(code);
+    } catch (const platform::KeyboardLost&) {
+        throw;
     } catch (const std::exception& e) {
         report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
                    .arg(QString::number(code), m_keyboardType, QString::fromUtf8(e.what())));
@@ -263,6 +284,8 @@ void Keybot::tapKey(int code) {
     pause();
     try {
         m_device->keyRelease(code);
+    } catch (const platform::KeyboardLost&) {
+        throw;
     } catch (const std::exception& e) {
         report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
                    .arg(QString::number(code), m_keyboardType, QString::fromUtf8(e.what())));
@@ -297,12 +320,28 @@ void Keybot::typeString(const QString& value) {
             continue;
         }
         const QList<int>& codes = entry.value();
-        m_device->beginCharacter(c, std::span<const int>(codes.constData(), static_cast<size_t>(codes.size())));
+        // A desktop that cannot prepare or finish the character (its keymap could not be read) skips it.
+        try {
+            m_device->beginCharacter(c, std::span<const int>(codes.constData(), static_cast<size_t>(codes.size())));
+        } catch (const platform::KeyboardLost&) {
+            throw;
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                       .arg(characterText(c), m_keyboardType, QString::fromUtf8(e.what())));
+            continue;
+        }
         if (codes.first() == K::ALT)
             typeAltSequence(c, codes);
         else
             typeChord(codes);
-        m_device->endCharacter();
+        try {
+            m_device->endCharacter();
+        } catch (const platform::KeyboardLost&) {
+            throw;
+        } catch (const std::exception& e) {
+            report(QStringLiteral("Error typing %1 on %2 keyboard: %3")
+                       .arg(characterText(c), m_keyboardType, QString::fromUtf8(e.what())));
+        }
     }
 }
 
@@ -322,6 +361,8 @@ void Keybot::typeAltSequence(char32_t character, const QList<int>& codes) {
         m_device->keyRelease(K::ALT);
         pause();
         pause();
+    } catch (const platform::KeyboardLost&) {
+        throw;
     } catch (const std::exception& e) {
         report(QStringLiteral("Error pressing ALT key for %1 on %2 keyboard: %3")
                    .arg(characterText(character), m_keyboardType, QString::fromUtf8(e.what())));
@@ -345,6 +386,8 @@ void Keybot::typeChord(const QList<int>& codes) {
         }
         try {
             m_device->keyPress(codes[i]);
+        } catch (const platform::KeyboardLost&) {
+            throw;
         } catch (const std::exception& e) {
             report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
                        .arg(QString::number(codes[i]), m_keyboardType, QString::fromUtf8(e.what())));
@@ -356,6 +399,8 @@ void Keybot::typeChord(const QList<int>& codes) {
             continue;
         try {
             m_device->keyRelease(codes[i]);
+        } catch (const platform::KeyboardLost&) {
+            throw;
         } catch (const std::exception& e) {
             report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
                        .arg(QString::number(codes[i]), m_keyboardType, QString::fromUtf8(e.what())));
@@ -368,6 +413,8 @@ void Keybot::typeChord(const QList<int>& codes) {
             pause();
             m_device->keyRelease(K::SPACE);
             pause();
+        } catch (const platform::KeyboardLost&) {
+            throw;
         } catch (const std::exception& e) {
             report(QStringLiteral("Deadkey error: ") + QString::fromUtf8(e.what()));
         }

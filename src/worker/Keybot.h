@@ -53,7 +53,8 @@ public:
     // threads never wait for the GUI thread, so the GUI thread may call it.
     static bool waitForAllThreads(int timeoutMs);
 
-    // The thread body: types queued values until interrupted.
+    // The thread body: types queued values until interrupted, or until the desktop is lost (KeyboardLost from the
+    // device: reported once, the thread ends and the view's keyboardLost is called).
     void run();
     void typeStart();
     void typeString(const QString& value);
@@ -68,6 +69,7 @@ private:
     void tapKey(int code);
     void pause();
     void report(const QString& text);
+    void desktopLost(const QString& value, const platform::KeyboardLost& lost);
 
     WeightWorkerView* m_view;
     int m_keyDelay;

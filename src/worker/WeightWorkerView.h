@@ -24,6 +24,9 @@ public:
         (void)kind;
         (void)text;
     }
+    // The keyboard output lost its desktop (the X server or the Wayland compositor went away) and stopped typing;
+    // it has logged why. Called once, on the keyboard thread; views that end or stop the run override it.
+    virtual void keyboardLost(const QString& reason) { (void)reason; }
 };
 
 } // namespace tavlo::worker

@@ -146,6 +146,25 @@ TEST_P(SecondSignal, EndsAfterTheValueUnderWayAndCountsTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, SecondSignal, ::testing::Values(std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}));
 
+// The X server ends while values wait: the loss is reported once, and the run ends after closing its port with
+// status 1 and the number of values it did not type.
+TEST_F(QueuedAtSignal, TheXServerGoingAwayEndsTheRunWithTheCountNotTyped) {
+    ASSERT_FALSE(tavlo::test::XvfbSession::waitForContent(m_file, 6, 20000).empty());
+    m_x.killServer();
+    finish();
+    const QString err = QString::fromUtf8(m_err);
+    EXPECT_EQ(m_tavlo.exitStatus(), QProcess::NormalExit) << err.toStdString();
+    EXPECT_EQ(m_tavlo.exitCode(), 1) << err.toStdString();
+    EXPECT_EQ(err.count("Typing stopped: The connection to the X display"), 1) << err.toStdString();
+    const QRegularExpressionMatch notTyped =
+        QRegularExpression("ended without its keyboard output; (\\d+) value\\(s\\) were not typed").match(err);
+    ASSERT_TRUE(notTyped.hasMatch()) << err.toStdString();
+    const int left = notTyped.captured(1).toInt();
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, kValues);
+    EXPECT_LT(err.indexOf(" Stopped.\n"), err.indexOf("ended without its keyboard")) << err.toStdString();
+}
+
 } // namespace
 
 namespace {

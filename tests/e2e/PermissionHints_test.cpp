@@ -115,7 +115,8 @@ TEST_F(PermissionHintsRun, TypingThroughAMissingUinputSaysHowToLoadIt) {
     const Outcome run = runAsNobody({"TAVLO_KEYBOARD_BACKEND=uinput"}, m_name, "keyboard");
     EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("Cannot open /dev/uinput for the virtual keyboard: No such file or directory "
-                                 "Typing on Wayland needs /dev/uinput, which does not exist: load its module with "
+                                 "Typing on a Wayland desktop without the virtual keyboard protocol (GNOME, KDE) "
+                                 "needs /dev/uinput, which does not exist: load its module with "
                                  "sudo modprobe uinput, and at every start with: echo uinput | sudo tee "
                                  "/etc/modules-load.d/uinput.conf"))
         << run.err.toStdString();
@@ -127,6 +128,19 @@ TEST_F(PermissionHintsRun, TheX11BackendChosenExplicitlyGetsNoUinputAdvice) {
     EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("Cannot open the X display")) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains("uinput")) << run.err.toStdString();
+}
+
+// Chosen explicitly where no compositor answers, the Wayland backend says where it works instead of giving
+// uinput advice.
+TEST_F(PermissionHintsRun, TheWaylandBackendChosenExplicitlySaysWhereItWorks) {
+    ASSERT_EQ(::chmod(m_name, 0666), 0);
+    const Outcome run =
+        runAsNobody({"TAVLO_KEYBOARD_BACKEND=wayland", "XDG_RUNTIME_DIR=" + m_dir.path(), "WAYLAND_DISPLAY=none"},
+                    m_name, "keyboard");
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Cannot connect to the Wayland compositor none")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("virtual keyboard protocol (Sway, Hyprland")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("modprobe")) << run.err.toStdString();
 }
 
 } // namespace

@@ -311,6 +311,14 @@ std::string XvfbSession::autoRepeats() const {
     return std::string(state.auto_repeats, state.auto_repeats + 32);
 }
 
+void XvfbSession::killServer() {
+    if (m_server <= 0)
+        return;
+    kill(m_server, SIGKILL);
+    waitpid(m_server, nullptr, 0);
+    m_server = -1;
+}
+
 int XvfbSession::run(const std::vector<std::string>& argv) {
     const pid_t pid = spawn(argv, -1, {"DISPLAY=" + m_display});
     int status = 0;

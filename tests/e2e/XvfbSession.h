@@ -45,6 +45,8 @@ public:
     static std::string waitForContent(const std::string& path, size_t size, int timeoutMs = 60000);
     // The server's per-key auto-repeat bits (32 bytes).
     std::string autoRepeats() const;
+    // Ends the X server at once, as a crash would; the terminals die with it.
+    void killServer();
     // Runs a program with DISPLAY set to this session and waits for it; its exit status.
     int run(const std::vector<std::string>& argv);
 

@@ -218,6 +218,20 @@ void HeadlessRunner::onStopSignal(int signal) {
     QCoreApplication::exit(m_exitStatus);
 }
 
+void HeadlessRunner::keyboardLost(const QString&) {
+    // The keyboard thread has said why; nothing can be typed any more, so the run ends (run() closes the port and
+    // then counts what was not typed).
+    onGuiThread([this] {
+        if (m_keyboardLost || m_stopSignal)
+            return;
+        m_keyboardLost = true;
+        m_finishing = true;
+        m_exitStatus = 1;
+        m_pollTimer.stop();
+        QCoreApplication::exit(m_exitStatus);
+    });
+}
+
 bool HeadlessRunner::loadSettings() {
     const QStringList portList{m_commandLine.port.value_or(QString())};
     QStringList invalid;
@@ -305,6 +319,9 @@ int HeadlessRunner::run() {
     if (m_stopSignal)
         logImportantEvent(QStringLiteral("Stopped after the value under way; %1 queued value(s) were not typed.")
                               .arg(QString::number(worker::Keybot::queuedCount())));
+    if (m_keyboardLost)
+        logImportantEvent(QStringLiteral("The run ended without its keyboard output; %1 value(s) were not typed.")
+                              .arg(QString::number(m_valuesQueued - m_valuesTyped.load())));
     worker::MessageBoxSeam::install(nullptr);
     ::close(g_signalPipe[0]);
     ::close(g_signalPipe[1]);

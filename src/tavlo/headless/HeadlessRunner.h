@@ -30,6 +30,8 @@ public:
     void showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon icon) override;
     void appendLog(const QList<worker::LogSpan>& spans) override;
     void setStatus(const QString&) override {}
+    // The keyboard output lost its desktop: the run ends with status 1 once the port is closed.
+    void keyboardLost(const QString& reason) override;
 
     static void writeLogLine(const QString& time, const QString& style, const QString& text);
 
@@ -59,6 +61,7 @@ private:
     int m_exitStatus = 0;
     QTimer m_pollTimer;
     int m_stopSignal = 0; // the second stop request's signal
+    bool m_keyboardLost = false;
 };
 
 } // namespace tavlo::headless

@@ -50,6 +50,7 @@ public:
         m_device->endValue();
         m_valueTyped();
     }
+    std::string layoutNote() const override { return m_device->layoutNote(); }
 
 private:
     std::unique_ptr<platform::KeyboardDevice> m_device;

@@ -109,8 +109,10 @@ QString PermissionHints::forSerialPort(const QString& path, const Device& device
 }
 
 QString PermissionHints::forKeyboardFailure() {
-    // The X11 backend chosen explicitly never needs uinput.
+    // The X11 and Wayland backends chosen explicitly never need uinput.
     const QByteArray chosen = qgetenv("TAVLO_KEYBOARD_BACKEND");
+    if (chosen == "wayland")
+        return forWaylandBackend();
     if (!chosen.isEmpty() && chosen != "uinput")
         return {};
     return forUinput(kUinput, inspect(kUinput), installedUdevRule());
@@ -121,18 +123,27 @@ std::string PermissionHints::withKeyboardHint(const std::string& failure) {
     return hint.isEmpty() ? failure : failure + '\n' + hint.toStdString();
 }
 
+QString PermissionHints::forWaylandBackend() {
+    return QStringLiteral("The wayland keyboard backend needs a compositor that offers the virtual keyboard protocol "
+                          "(Sway, Hyprland, river, Wayfire and the other wlroots compositors). GNOME and KDE do not: "
+                          "there leave TAVLO_KEYBOARD_BACKEND unset, and Tavlo types through /dev/uinput.");
+}
+
 QString PermissionHints::forUinput(const QString& path, const Device& device, const QString& udevRule) {
     if (!device.exists)
-        return QStringLiteral("Typing on Wayland needs %1, which does not exist: load its module with sudo modprobe "
-                              "uinput, and at every start with: echo uinput | sudo tee "
-                              "/etc/modules-load.d/uinput.conf")
+        return QStringLiteral(
+                   "Typing on a Wayland desktop without the virtual keyboard protocol (GNOME, KDE) needs %1, "
+                   "which does not exist: load its module with sudo modprobe "
+                   "uinput, and at every start with: echo uinput | sudo tee "
+                   "/etc/modules-load.d/uinput.conf")
             .arg(path);
     if (device.usable)
         return {};
     const QString install = udevRule.isEmpty()
                                 ? QStringLiteral("echo '%1' | sudo tee /etc/udev/rules.d/%2").arg(kRule, kRuleName)
                                 : QStringLiteral("sudo install -m 644 %1 /etc/udev/rules.d/").arg(udevRule);
-    return QStringLiteral("Typing on Wayland needs write access to %1 (owner '%2', group '%3', mode %4). A udev "
+    return QStringLiteral("Typing on a Wayland desktop without the virtual keyboard protocol (GNOME, KDE) needs "
+                          "write access to %1 (owner '%2', group '%3', mode %4). A udev "
                           "rule gives it to the user at the desktop; install it with: %5 && sudo udevadm trigger "
                           "--sysname-match=uinput")
         .arg(path, device.owner, device.group, QString::number(device.mode, 8).rightJustified(4, u'0'), install);

@@ -6,7 +6,8 @@
 namespace tavlo::util {
 
 // What a user can do when a device is refused for lack of permission: which group may use a serial port and how
-// to join it, how to load or open up /dev/uinput for typing on Wayland. The serial layer's own failure texts stay
+// to join it, how to load or open up /dev/uinput for typing on Wayland desktops without the virtual keyboard
+// protocol, and where the Wayland virtual keyboard works. The serial layer's own failure texts stay
 // as they are; the window and the headless mode add these hints below them.
 class PermissionHints {
 public:
@@ -29,11 +30,13 @@ public:
     static QString forSerialPort(const QString& path);
     static QString forSerialPort(const QString& path, const Device& device);
 
-    // The hint for a keyboard output that could not be created where uinput was the way to type; empty when the
-    // device is there and writable, or when the X11 backend was chosen explicitly.
+    // The hint for a keyboard output that could not be created: where uinput was the way to type, how to open it up
+    // (empty when the device is there and writable); for the wayland backend chosen explicitly, where it works;
+    // nothing when the X11 backend was chosen explicitly.
     static QString forKeyboardFailure();
     // The failure text of a keyboard output with that hint below it, when there is one.
     static std::string withKeyboardHint(const std::string& failure);
+    static QString forWaylandBackend();
     // `udevRule` is the shipped example rule; empty when it is not installed, the rule is then given inline.
     static QString forUinput(const QString& path, const Device& device, const QString& udevRule);
 

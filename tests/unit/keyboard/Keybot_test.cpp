@@ -29,6 +29,14 @@ public:
     }
     void setConnectedInGUI(bool) override {}
     void update(const tavlo::worker::DataLine&) override {}
+    void keyboardLost(const QString& reason) override {
+        std::lock_guard lock(m_mutex);
+        m_lost.append(reason);
+    }
+    QStringList lost() {
+        std::lock_guard lock(m_mutex);
+        return m_lost;
+    }
     QStringList events() {
         std::lock_guard lock(m_mutex);
         return m_events;
@@ -42,6 +50,7 @@ private:
     std::mutex m_mutex;
     QStringList m_events;
     QStringList m_important;
+    QStringList m_lost;
 };
 
 struct Options {
@@ -264,6 +273,77 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Error pressing ALT key for a on ALL keyboard: Invalid key code"},
                       FailureCase{"AltItself", &KT::ALL, "0", 18, 0, "D7",
                                   "Error pressing ALT key for 0 on ALL keyboard: Invalid key code"}));
+
+struct LostCase {
+    const char* name;
+    const KT* layout;
+    int losePress; // the key code whose press finds the desktop gone
+    std::string trace;
+};
+
+void PrintTo(const LostCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeybotDesktopLost : public ::testing::TestWithParam<LostCase> {
+protected:
+    void SetUp() override { Keybot::clearQueue(); }
+    void TearDown() override { Keybot::clearQueue(); }
+};
+
+// Wherever the desktop goes away, typing stops there: no further key event, one report, the view told once, and
+// the values behind stay queued for a later run.
+TEST_P(KeybotDesktopLost, StopsTypingAndReportsOnce) {
+    const LostCase& c = GetParam();
+    Options s;
+    s.layout = c.layout;
+    s.delay = 0;
+    s.startWith = 9;
+    s.endWith = 10;
+    Bench b(s);
+    b.keyboard->loseDesktopAtPress(c.losePress);
+    Keybot::add("1A2");
+    Keybot::add("3");
+    Keybot::add("4");
+    b.keybot->start();
+    ASSERT_TRUE(b.keybot->waitFinished(10000)) << "the thread ends by itself";
+    EXPECT_EQ(b.keyboard->keyTrace(), c.trace);
+    EXPECT_EQ(
+        b.view.important(),
+        QStringList{"Typing stopped: The test desktop went away. The value being typed (1A2) may be incomplete."});
+    EXPECT_EQ(b.view.lost(), QStringList{"The test desktop went away"});
+    EXPECT_EQ(Keybot::queuedCount(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Where, KeybotDesktopLost,
+                         ::testing::Values(LostCase{"StartKey", &KT::QUERTY, 9, ""},
+                                           LostCase{"InAChord", &KT::QUERTY, 16, "P9 D0 R9 P49 D0 R49 D0"},
+                                           LostCase{"InAnAltCode", &KT::ALL, 105, "P9 D0 R9 P18 D0 P100 D0 R100 D0"},
+                                           LostCase{
+                                               "Terminator", &KT::QUERTY, 10,
+                                               "P9 D0 R9 P49 D0 R49 D0 P16 D0 P65 D0 R65 D0 R16 D0 P50 D0 R50 D0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A desktop that cannot prepare a character (its keymap could not be read): the character is reported and
+// skipped, the rest of the value is typed.
+TEST(Keybot, ACharacterTheDeviceCannotPrepareIsReportedAndSkipped) {
+    class Refusing : public RecordingKeyboard {
+    public:
+        Refusing() : RecordingKeyboard(false) {}
+        void beginCharacter(char32_t c, std::span<const int> sequence) override {
+            if (c == U'2')
+                throw tavlo::platform::KeyboardError("Cannot read the keymap");
+            RecordingKeyboard::beginCharacter(c, sequence);
+        }
+    };
+    FakeView view;
+    auto device = std::make_unique<Refusing>();
+    RecordingKeyboard* keyboard = device.get();
+    Keybot keybot(0, 0, 0, 0, 0, &KT::QUERTY, KMT::NUMERIC, &view, std::move(device));
+    keybot.typeString("123");
+    EXPECT_EQ(keyboard->keyTrace(), "P49 D0 R49 D0 P51 D0 R51 D0");
+    EXPECT_EQ(view.important(), QStringList{"Error typing 2 on QUERTY keyboard: Cannot read the keymap"});
+}
 
 TEST(Keybot, WithoutViewReportsOnTheConsole) {
     Options s;

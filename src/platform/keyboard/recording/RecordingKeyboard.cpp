@@ -12,9 +12,17 @@ void RecordingKeyboard::record(Kind kind, int value) {
     m_changed.notify_all();
 }
 
+void RecordingKeyboard::throwIfLost() const {
+    if (!m_lost.empty())
+        throw KeyboardLost(m_lost);
+}
+
 void RecordingKeyboard::keyPress(int keyCode) {
     {
         std::lock_guard lock(m_mutex);
+        if (keyCode == m_loseAtPress)
+            m_lost = "The test desktop went away";
+        throwIfLost();
         if (m_failPress.count(keyCode))
             throw KeyboardError("Invalid key code");
     }
@@ -24,6 +32,7 @@ void RecordingKeyboard::keyPress(int keyCode) {
 void RecordingKeyboard::keyRelease(int keyCode) {
     {
         std::lock_guard lock(m_mutex);
+        throwIfLost();
         if (m_failRelease.count(keyCode))
             throw KeyboardError("Invalid key code");
     }
@@ -31,6 +40,10 @@ void RecordingKeyboard::keyRelease(int keyCode) {
 }
 
 void RecordingKeyboard::delay(int milliseconds) {
+    {
+        std::lock_guard lock(m_mutex);
+        throwIfLost();
+    }
     if (m_sleep && milliseconds > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     record(Kind::Pause, milliseconds);
@@ -42,10 +55,18 @@ bool RecordingKeyboard::isCapsLockOn() {
 }
 
 void RecordingKeyboard::beginCharacter(char32_t character, std::span<const int>) {
+    {
+        std::lock_guard lock(m_mutex);
+        throwIfLost();
+    }
     record(Kind::Begin, static_cast<int>(character));
 }
 
 void RecordingKeyboard::endCharacter() {
+    {
+        std::lock_guard lock(m_mutex);
+        throwIfLost();
+    }
     record(Kind::End, 0);
 }
 
@@ -62,6 +83,11 @@ void RecordingKeyboard::failPress(int keyCode) {
 void RecordingKeyboard::failRelease(int keyCode) {
     std::lock_guard lock(m_mutex);
     m_failRelease.insert(keyCode);
+}
+
+void RecordingKeyboard::loseDesktopAtPress(int keyCode) {
+    std::lock_guard lock(m_mutex);
+    m_loseAtPress = keyCode;
 }
 
 std::vector<RecordingKeyboard::Event> RecordingKeyboard::events() const {

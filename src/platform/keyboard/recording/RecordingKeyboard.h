@@ -38,6 +38,9 @@ public:
     // Presses (or releases) of this code fail with KeyboardError.
     void failPress(int keyCode);
     void failRelease(int keyCode);
+    // The desktop goes away at the next press of this code: that press and every later call fail with
+    // KeyboardLost.
+    void loseDesktopAtPress(int keyCode);
 
     std::vector<Event> events() const;
     // The presses, releases and pauses only, written "P65 R65 D20 ...".
@@ -48,6 +51,7 @@ public:
 
 private:
     void record(Kind kind, int value);
+    void throwIfLost() const; // with m_mutex held
 
     const bool m_sleep;
     mutable std::mutex m_mutex;
@@ -56,6 +60,8 @@ private:
     std::set<int> m_failPress;
     std::set<int> m_failRelease;
     bool m_capsLock = false;
+    int m_loseAtPress = -1;
+    std::string m_lost;
 };
 
 } // namespace tavlo::platform

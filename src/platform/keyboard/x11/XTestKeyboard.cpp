@@ -8,16 +8,40 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace tavlo::platform {
+
+namespace {
+
+// Xlib's own handler ends the process when a connection breaks; this one returns, so that the display's exit
+// handler below runs instead. Displays of other code keep Xlib's default exit handler, which still ends the process.
+int returnFromIOError(Display*) {
+    return 0;
+}
+
+} // namespace
+
+void XTestKeyboard::onDisplayLost(Display*, void* self) {
+    static_cast<XTestKeyboard*>(self)->m_lost = true;
+}
+
+void XTestKeyboard::throwIfLost() const {
+    if (m_lost)
+        throw KeyboardLost("The connection to the X display " + m_name + " was lost");
+}
 
 XTestKeyboard::XTestKeyboard(const std::string& displayName) {
     m_display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
     if (!m_display)
         throw KeyboardError("Cannot open the X display " +
                             (displayName.empty() ? std::string("$DISPLAY") : displayName));
+    m_name = DisplayString(m_display);
+    static std::once_flag quietIOErrors;
+    std::call_once(quietIOErrors, [] { XSetIOErrorHandler(&returnFromIOError); });
+    XSetIOErrorExitHandler(m_display, &XTestKeyboard::onDisplayLost, this);
     try {
         int event = 0, error = 0, major = 0, minor = 0;
         if (!XTestQueryExtension(m_display, &event, &error, &major, &minor))
@@ -71,7 +95,7 @@ XTestKeyboard::XTestKeyboard(const std::string& displayName) {
 
 XTestKeyboard::~XTestKeyboard() {
     try {
-        if (m_stream)
+        if (m_stream && !m_lost)
             m_stream->releaseAll();
     } catch (const KeyboardError&) {
         // Closing regardless.
@@ -80,7 +104,7 @@ XTestKeyboard::~XTestKeyboard() {
 }
 
 void XTestKeyboard::close() {
-    if (m_display) {
+    if (m_display && !m_lost) {
         for (unsigned key : m_repeatSuppressed) {
             XKeyboardControl control{};
             control.key = static_cast<int>(key);
@@ -99,7 +123,8 @@ void XTestKeyboard::close() {
     if (m_context)
         xkb_context_unref(m_context);
     m_context = nullptr;
-    if (m_display)
+    // After a broken connection XCloseDisplay can wait for ever on Xlib's own lock: the dead connection is left.
+    if (m_display && !m_lost)
         XCloseDisplay(m_display);
     m_display = nullptr;
 }
@@ -107,8 +132,13 @@ void XTestKeyboard::close() {
 void XTestKeyboard::loadKeymap() {
     xkb_keymap* keymap = xkb_x11_keymap_new_from_device(m_context, XGetXCBConnection(m_display), m_deviceId,
                                                         XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keymap)
+    if (!keymap) {
+        // libxkbcommon asks through XCB, which breaks without Xlib noticing.
+        if (m_display && xcb_connection_has_error(XGetXCBConnection(m_display)))
+            m_lost = true;
+        throwIfLost();
         throw KeyboardError("Cannot read the keymap of the X server");
+    }
     if (m_keymap)
         xkb_keymap_unref(m_keymap);
     m_keymap = keymap;
@@ -145,6 +175,7 @@ void XTestKeyboard::followChanges() {
             }
         }
     }
+    throwIfLost();
     if (reload) {
         loadKeymap();
     } else if (regroup) {
@@ -220,26 +251,33 @@ void XTestKeyboard::unbindSpareKeys() {
 }
 
 void XTestKeyboard::keyPress(int keyCode) {
+    throwIfLost();
     if (!m_inCharacter && m_stream->idle())
         followChanges();
     m_stream->press(keyCode);
 }
 
 void XTestKeyboard::keyRelease(int keyCode) {
+    throwIfLost();
     m_stream->release(keyCode);
 }
 
 void XTestKeyboard::delay(int milliseconds) {
+    throwIfLost();
     if (milliseconds <= 0) {
         XFlush(m_display);
+        throwIfLost();
         return;
     }
     // The events must reach the server before the pause, or the pause would not separate them.
     XSync(m_display, False);
+    throwIfLost();
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 bool XTestKeyboard::isCapsLockOn() {
+    if (m_lost)
+        return false;
     Bool on = False;
     int index = 0;
     const Atom capsLock = XInternAtom(m_display, "Caps Lock", False);
@@ -252,12 +290,15 @@ bool XTestKeyboard::isCapsLockOn() {
 }
 
 void XTestKeyboard::beginCharacter(char32_t character, std::span<const int> sequence) {
+    throwIfLost();
     followChanges();
+    throwIfLost();
     m_inCharacter = true;
     m_stream->begin(character, sequence);
 }
 
 void XTestKeyboard::endCharacter() {
+    throwIfLost();
     m_inCharacter = false;
     m_stream->end();
 }

@@ -26,6 +26,7 @@ public:
     XTestKeyboard(const XTestKeyboard&) = delete;
     XTestKeyboard& operator=(const XTestKeyboard&) = delete;
 
+    // KeyboardLost once the connection to the X server has broken (the server ended).
     void keyPress(int keyCode) override;
     void keyRelease(int keyCode) override;
     void delay(int milliseconds) override;
@@ -52,8 +53,13 @@ private:
     void followChanges();
     void loadKeymap();
     void close();
+    void throwIfLost() const;
+    // Xlib's exit handler of the display: the connection broke.
+    static void onDisplayLost(Display* display, void* self);
 
     Display* m_display = nullptr;
+    std::string m_name; // the display's name, for the messages
+    bool m_lost = false;
     int m_xkbEventType = 0;
     int m_deviceId = -1;
     xkb_context* m_context = nullptr;
