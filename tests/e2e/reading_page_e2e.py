@@ -6,6 +6,7 @@ and the refusal of a page from an origin that is not listed.
 Usage: TAVLO_BIN_DIR=build/dev/bin reading_page_e2e.py [unittest arguments]
 """
 import asyncio
+import base64
 import functools
 import http.server
 import itertools
@@ -153,6 +154,13 @@ class ExamplePage(unittest.TestCase):
             await b.evaluate("document.getElementById('weigh').click()")
             await b.until("document.getElementById('value').textContent === '2.5000'")
             rows = await b.evaluate("Array.from(document.querySelectorAll('#history tr')).map(r => r.dataset.seq)")
+            if os.environ.get("TAVLO_PAGE_SCREENSHOT"):
+                # For a look at the page as a user sees it.
+                await b.call("Emulation.setDeviceMetricsOverride", width=900, height=760, deviceScaleFactor=1,
+                             mobile=False)
+                shot = await b.call("Page.captureScreenshot", format="png")
+                with open(os.environ["TAVLO_PAGE_SCREENSHOT"], "wb") as f:
+                    f.write(base64.b64decode(shot["data"]))
             await b.evaluate("document.getElementById('tare').click()")
             tare = await b.until("document.getElementById('result').dataset.ok === 'false' && "
                                  "document.getElementById('result').textContent")
