@@ -199,7 +199,7 @@ bool HttpConnection::handle(const HttpRequest& request) {
         deleteLater();
         return false;
     }
-    if ((request.path == "/reading" && request.method != "GET" && request.method != "HEAD") ||
+    if ((request.path == "/reading" && request.method != "GET") ||
         (request.path == "/command" && request.method != "POST")) {
         m_socket->skip(request.headSize + *request.contentLength());
         answer(405, kJson + cors + Headers{{"Allow", allowed}},
@@ -212,11 +212,10 @@ bool HttpConnection::handle(const HttpRequest& request) {
     const QByteArray body = m_socket->read(*request.contentLength());
     if (request.path == "/reading") {
         const QByteArray& last = m_server.lastReading();
-        const bool head = request.method == "HEAD";
         if (last.isEmpty())
             answer(204, cors + Headers{{"Cache-Control", "no-store"}}, QByteArray(), request.keepAlive());
         else
-            answer(200, kJson + cors, head ? QByteArray() : last + '\n', request.keepAlive());
+            answer(200, kJson + cors, last + '\n', request.keepAlive());
         return true;
     }
     handleCommand(request, body, cors);

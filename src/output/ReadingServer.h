@@ -48,10 +48,12 @@ public:
     bool listen(QString* error);
     int port() const { return m_port; }
 
-    // One JSON text message for every client; a reading is also the answer to GET /reading from now on.
-    void broadcast(const QByteArray& json, bool reading);
-    // Hands what was queued for the clients to the system now rather than at the next turn of the loop.
-    void flushClients();
+    // Appends one WebSocket text frame (unmasked, as a server sends it) holding payload.
+    static void appendTextFrame(QByteArray& out, const QByteArray& payload);
+    // Messages for every client, as WebSocket frames made once (appendTextFrame) and written to each client's
+    // socket as they are, then handed to the system at once; lastReading (when not empty) is the answer to GET
+    // /reading from now on.
+    void broadcast(const QByteArray& frames, const QByteArray& lastReading);
     // Notes readings that never reached the service because its queue was full (logged once).
     void noteDropped(qint64 count);
 

@@ -153,10 +153,16 @@ void ReadingService::drain(ReadingServer* server, const std::shared_ptr<Intake>&
         server->noteDropped(dropped);
         if (batch.empty())
             return;
-        for (const Item& item : batch)
-            server->broadcast(item.reading ? readingJson(*item.reading) : statusJson(item.status),
-                              item.reading != nullptr);
-        server->flushClients();
+        // Each message is made once, and the whole batch is one write per client.
+        QByteArray frames;
+        QByteArray last;
+        for (const Item& item : batch) {
+            const QByteArray json = item.reading ? readingJson(*item.reading) : statusJson(item.status);
+            ReadingServer::appendTextFrame(frames, json);
+            if (item.reading)
+                last = json;
+        }
+        server->broadcast(frames, last);
         if (!all) {
             // What came meanwhile is sent at the next turn, after the sockets' own events.
             QMetaObject::invokeMethod(

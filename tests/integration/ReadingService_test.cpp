@@ -159,6 +159,21 @@ TEST_F(ReadingServiceTest, TenClientsEachReceiveEveryReadingAndStatusEventInOrde
     }
 }
 
+TEST_F(ReadingServiceTest, MessagesOfEveryFrameLengthArriveWhole) {
+    Client client(m_port);
+    ASSERT_TRUE(client.waitConnected());
+    // Around the three length forms of a frame: 7 bits, 16 bits and 64 bits.
+    const QList<int> sizes{1, 40, 60, 100, 65000, 70000, 200000};
+    for (int i = 0; i < sizes.size(); ++i) {
+        auto r = std::make_shared<Reading>(*reading(i + 1));
+        r->raw = QString(sizes[i], u'x');
+        m_service->deliver(r);
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return client.messages.size() >= sizes.size(); }));
+    for (int i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(client.objects()[i]["raw"].toString().size(), sizes[i]);
+}
+
 TEST_F(ReadingServiceTest, GetReadingAnswersTheLastReadingAndNoContentBeforeTheFirst) {
     const HttpReply before = get("GET /reading HTTP/1.1");
     EXPECT_EQ(before.status, 204);
