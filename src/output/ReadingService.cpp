@@ -9,6 +9,7 @@
 
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <future>
 
 namespace tavlo::output {
@@ -134,13 +135,29 @@ void ReadingService::deliverStatus(const worker::StatusEvent& event) {
 }
 
 void ReadingService::drain(ReadingServer* server, const std::shared_ptr<Intake>& intake, bool all) {
+    using namespace std::chrono;
     for (;;) {
         std::deque<Item> batch;
         qint64 dropped = 0;
+        const auto now = steady_clock::now();
+        const auto sinceSend = now - intake->lastSend;
         {
             std::lock_guard lock(intake->mutex);
             if (intake->items.empty()) {
                 intake->wakePending = false;
+            } else if (!all && sinceSend < microseconds(kGatherUs)) {
+                // Sent a moment ago: what comes now waits for the rest of the moment (no further wake-ups are
+                // asked for meanwhile, since one is pending).
+                if (!intake->sendArranged) {
+                    intake->sendArranged = true;
+                    const auto wait = duration_cast<milliseconds>(microseconds(kGatherUs) - sinceSend);
+                    QTimer::singleShot(std::max<milliseconds>(wait, milliseconds(1)), Qt::PreciseTimer, server,
+                                       [server, intake] {
+                                           intake->sendArranged = false;
+                                           drain(server, intake, false);
+                                       });
+                }
+                return;
             } else if (all || intake->items.size() <= kBatch) {
                 batch.swap(intake->items);
             } else {
@@ -163,6 +180,7 @@ void ReadingService::drain(ReadingServer* server, const std::shared_ptr<Intake>&
                 last = json;
         }
         server->broadcast(frames, last);
+        intake->lastSend = now;
         if (!all) {
             // What came meanwhile is sent at the next turn, after the sockets' own events.
             QMetaObject::invokeMethod(

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -42,6 +43,10 @@ public:
     static constexpr std::size_t kIntakeLimit = 100000;
     // Readings sent per turn of the service's event loop, so that the sockets are served between them.
     static constexpr std::size_t kBatch = 1024;
+    // Readings that come within this time of the last send wait for the end of it and go out together: a flood
+    // costs one write per client per millisecond instead of one per reading, while a reading at an instrument's
+    // pace goes out at once.
+    static constexpr int kGatherUs = 1000;
 
     // Starts the thread and listens. Throws base::TavloException with the reason when it cannot.
     ReadingService(Settings settings, worker::CommandSink commands, Log important, Log info);
@@ -73,6 +78,9 @@ private:
         bool wakePending = false;
         bool closed = false;
         qint64 dropped = 0;
+        // The service's thread only: when it last sent, and whether a later send is already arranged.
+        std::chrono::steady_clock::time_point lastSend{};
+        bool sendArranged = false;
     };
 
     void push(Item item);
