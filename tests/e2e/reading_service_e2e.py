@@ -232,6 +232,19 @@ class Http(ServiceTest):
         self.assertEqual((reading["type"], reading["seq"], reading["value"]), ("reading", 1, "0.5000"))
 
 
+    def test_a_port_in_use_keeps_the_run_from_starting_with_the_reason(self):
+        pty = Pty()
+        self.addCleanup(pty.close)
+        with socket.socket() as taken:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen(1)
+            port = taken.getsockname()[1]
+            tavlo = self.run_program(GENERIC, pty.name, port=port)
+            self.assertEqual(tavlo.wait(30), 1)
+        self.assertIn(f"cannot listen on 127.0.0.1:{port}", tavlo.err.text())
+        self.assertEqual(tavlo.err.matching(r"RTS: "), [], "the instrument's port was not even opened")
+
+
 class NeverInTheWay(ServiceTest):
     def test_a_client_that_never_reads_is_closed_while_typing_and_the_other_clients_go_on(self):
         total = 30000
