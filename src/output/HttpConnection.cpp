@@ -74,6 +74,13 @@ HttpConnection::HttpConnection(QTcpSocket* socket, ReadingServer& server)
     process();
 }
 
+QString HttpConnection::peer() const {
+    const QHostAddress address = m_socket->peerAddress();
+    return (address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + address.toString() + u']'
+                                                                : address.toString()) +
+           u':' + QString::number(m_socket->peerPort());
+}
+
 void HttpConnection::close() {
     m_closing = true;
     m_idle->stop();
@@ -111,17 +118,20 @@ void HttpConnection::process() {
         case HttpRequest::Parse::Incomplete:
             return;
         case HttpRequest::Parse::TooLarge:
-            refuse(431, QStringLiteral("large"), QByteArray(), reason);
+            refuse(431, QStringLiteral("large"), QByteArray(),
+                   QStringLiteral("refused a request from %1: %2").arg(peer(), reason));
             return;
         case HttpRequest::Parse::Invalid:
-            refuse(400, QStringLiteral("invalid"), QByteArray(), reason);
+            refuse(400, QStringLiteral("invalid"), QByteArray(),
+                   QStringLiteral("refused a request from %1 that is not valid HTTP: %2").arg(peer(), reason));
             return;
         case HttpRequest::Parse::Complete:
             break;
         }
         if (*request.contentLength() > kMaxBodyBytes) {
             refuse(413, QStringLiteral("large"), request.header("origin").value_or(QByteArray()),
-                   QStringLiteral("a request body is longer than %1 bytes").arg(kMaxBodyBytes));
+                   QStringLiteral("refused a request from %1: its body is longer than %2 bytes")
+                       .arg(peer(), QString::number(kMaxBodyBytes)));
             return;
         }
         if (m_socket->bytesAvailable() < request.headSize + *request.contentLength())

@@ -48,6 +48,8 @@ private:
     void refuse(int status, const QString& kind, const QByteArray& from, const QString& text,
                 const Headers& headers = {});
     void finishCommand(bool ok, const QString& reason, const QByteArray& command, const Headers& cors);
+    // "127.0.0.1:50312", for the log.
+    QString peer() const;
 
     QTcpSocket* m_socket;
     ReadingServer& m_server;
