@@ -172,6 +172,7 @@ void ReadingService::drain(ReadingServer* server, const std::shared_ptr<Intake>&
             return;
         // Each message is made once, and the whole batch is one write per client.
         QByteArray frames;
+        frames.reserve(static_cast<qsizetype>(batch.size()) * 400);
         QByteArray last;
         for (const Item& item : batch) {
             const QByteArray json = item.reading ? readingJson(*item.reading) : statusJson(item.status);
