@@ -3,24 +3,34 @@
 // short Python script for comparison. Prints e2e_values_per_s, e2e_lost, e2e_latency_p99_us, e2e_rss_growth_kib,
 // e2e_idle_wakeups_per_s, e2e_idle_cpu_pct and python_values_per_s; then the same throughput and latency through a
 // TCP connection (e2e_tcp_values_per_s, e2e_tcp_latency_p99_us) and the throughput with the data log on
-// (e2e_data_log_values_per_s). With --additions only the idle, throughput, TCP and data-log runs are made (no
-// memory run, no Python run).
+// (e2e_data_log_values_per_s); then with the reading service on and ten WebSocket clients: the latency from the
+// record on the pseudo-terminal to its JSON message at a client beside the bare terminal's (web_latency_p99_us,
+// web_pty_floor_p99_us, best of three), the readings per second every client got (web_values_per_s), the same
+// with one more client that never reads (web_stalled_values_per_s), and beside them the run without the service
+// (web_plain_values_per_s), each the best of three floods taken in turn. With --additions only the idle,
+// throughput, TCP, data-log and reading-service runs are made (no memory run, no Python run); with --web only
+// the plain throughput and the reading-service runs.
 #include "../tests/fakes/ResidentMemory.h"
 #include "ProcessWakeups.h"
+#include "WebClients.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -134,6 +144,7 @@ bool startReader(QProcess& p, const QString& program, const QStringList& args, b
 
 struct Flood {
     double valuesPerSecond = 0;
+    long received = 0;
     long lost = 0;
     long outOfOrder = 0;
     long rssAt10k = -1;
@@ -177,6 +188,7 @@ template <typename Link> Flood flood(QProcess& reader, Link& pty, double seconds
     }
     f.rssAtEnd = residentKib(reader.processId());
     f.lost = sent - received;
+    f.received = received;
     f.valuesPerSecond = received / std::chrono::duration<double>(lastReceive - start).count();
     return f;
 }
@@ -229,6 +241,203 @@ Idle idle(QProcess& reader) {
     return result;
 }
 
+void stop(QProcess& p);
+
+// The best p99 of three blocks of 100 records at 20 per second: write one, wait until `arrived` says when it came.
+template <typename Write, typename Arrived> double bestP99Us(Write write, Arrived arrived) {
+    double best = -1;
+    for (int block = 0; block < 3; ++block) {
+        std::vector<double> latencies;
+        for (int i = 0; i < 100; ++i) {
+            const auto sent = Clock::now();
+            const long seq = write();
+            Clock::time_point at;
+            if (arrived(seq, &at))
+                latencies.push_back(std::chrono::duration<double, std::micro>(at - sent).count());
+            std::this_thread::sleep_until(sent + std::chrono::milliseconds(50));
+        }
+        if (latencies.empty())
+            continue;
+        std::sort(latencies.begin(), latencies.end());
+        const double p99 = latencies[static_cast<size_t>(latencies.size() * 99 / 100)];
+        if (best < 0 || p99 < best)
+            best = p99;
+    }
+    return best;
+}
+
+// The floor under any reader of a pseudo-terminal: a thread blocked on the terminal's reading side, woken by a
+// record written on the other.
+double ptyFloorP99Us() {
+    Pty pty;
+    std::mutex mutex;
+    std::condition_variable wake;
+    long lines = 0;
+    Clock::time_point last;
+    std::thread reader([&] {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(pty.slave, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            const auto now = Clock::now();
+            std::lock_guard lock(mutex);
+            for (ssize_t i = 0; i < n; ++i)
+                if (buffer[i] == '\n') {
+                    ++lines;
+                    last = now;
+                } else if (buffer[i] == 'Q') {
+                    return;
+                }
+            wake.notify_all();
+        }
+    });
+    long written = 0;
+    const double p99 = bestP99Us(
+        [&] {
+            const QByteArray record = "S " + QByteArray::number(++written) + " g\n";
+            [[maybe_unused]] const ssize_t n =
+                ::write(pty.master, record.constData(), static_cast<size_t>(record.size()));
+            return written;
+        },
+        [&](long seq, Clock::time_point* at) {
+            std::unique_lock lock(mutex);
+            if (!wake.wait_for(lock, std::chrono::seconds(2), [&] { return lines >= seq; }))
+                return false;
+            *at = last;
+            return true;
+        });
+    [[maybe_unused]] const ssize_t n = ::write(pty.master, "Q", 1);
+    reader.join();
+    return p99;
+}
+
+// A port free on both loopback addresses, for the reading service.
+int freeServicePort() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpServer four;
+        if (!four.listen(QHostAddress::LocalHost, 0))
+            continue;
+        QTcpServer six;
+        if (six.listen(QHostAddress::LocalHostIPv6, four.serverPort()))
+            return four.serverPort();
+    }
+    return 0;
+}
+
+struct Web {
+    double latencyP99Us = -1;
+    double floorP99Us = -1;
+    double plainValuesPerSecond = -1;
+    double valuesPerSecond = -1;
+    double stalledValuesPerSecond = -1;
+    long lost = -1; // readings that some client did not get
+    long outOfOrder = -1;
+    long typedLost = -1; // values that were not printed
+    bool stalledClosed = false;
+};
+
+// Readings per second that every client got since `start`, after their flood; also what the slowest missed.
+double clientRate(const std::vector<std::unique_ptr<tavlo::bench::WebClient>>& clients, long expected,
+                  Clock::time_point start, long* missed, long* outOfOrder) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const auto slowest = [&] {
+        long least = expected;
+        for (const auto& c : clients)
+            least = std::min(least, c->received());
+        return least;
+    };
+    while (slowest() < expected && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    double rate = -1;
+    *missed = expected - slowest();
+    std::fprintf(stderr, "web clients: the slowest got %ld of %ld readings\n", slowest(), expected);
+    for (const auto& c : clients) {
+        const double seconds = std::chrono::duration<double>(c->lastArrival() - start).count();
+        const double r = seconds > 0 ? static_cast<double>(c->received()) / seconds : 0;
+        rate = rate < 0 ? r : std::min(rate, r);
+        *outOfOrder += c->outOfOrder();
+    }
+    return rate;
+}
+
+// The headless wedge with the reading service on and ten WebSocket clients: latency, then a flood, then a flood
+// with one more client that never reads.
+Web webRun(const QString& bin, const QStringList& tavloArgs, const QTemporaryDir& dir) {
+    Web web;
+    web.floorP99Us = ptyFloorP99Us();
+    const int port = freeServicePort();
+    Pty pty;
+    QProcess tavlo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", dir.path()); // the token is made there, not in the user's folder
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    tavlo.setProcessEnvironment(env);
+    if (!startReader(tavlo, bin + "/tavlo",
+                     tavloArgs + QStringList{"--reading-service", QString::number(port), pty.name}, true)) {
+        std::fprintf(stderr, "tavlo with the reading service did not start\n");
+        return web;
+    }
+    std::vector<std::unique_ptr<tavlo::bench::WebClient>> clients;
+    for (int i = 0; i < 10; ++i)
+        clients.push_back(std::make_unique<tavlo::bench::WebClient>(port));
+    for (const auto& c : clients)
+        if (!c->connected()) {
+            std::fprintf(stderr, "a WebSocket client could not connect\n");
+            return web;
+        }
+    long seq = 0;
+    web.latencyP99Us = bestP99Us(
+        [&] {
+            const QByteArray record = "S " + QByteArray::number(++seq) + " g\n";
+            [[maybe_unused]] const ssize_t n =
+                ::write(pty.master, record.constData(), static_cast<size_t>(record.size()));
+            return seq;
+        },
+        [&](long wanted, Clock::time_point* at) { return clients[0]->waitFor(wanted, std::chrono::seconds(2), at); });
+    // What was printed meanwhile is not part of the flood that follows.
+    while (tavlo.waitForReadyRead(300))
+        tavlo.readAllStandardOutput();
+
+    // The machine is shared: each throughput is the best of three 5-second floods, the run without the service
+    // (on a process of its own) taken in turn with the two service runs.
+    const auto flooded = [&](double* best) {
+        for (const auto& c : clients)
+            c->reset();
+        const auto start = Clock::now();
+        const Flood f = flood(tavlo, pty, 5, 100000000);
+        long missed = 0, outOfOrder = 0;
+        // Every record written is one reading for every client.
+        const double rate = clientRate(clients, f.received + f.lost, start, &missed, &outOfOrder);
+        *best = std::max(*best, rate);
+        web.lost = std::max(web.lost, missed);
+        web.outOfOrder = std::max(web.outOfOrder, outOfOrder);
+        web.typedLost = std::max(web.typedLost, f.lost);
+    };
+    std::vector<int> stalled;
+    for (int round = 0; round < 3; ++round) {
+        {
+            Pty plainPty;
+            QProcess plain;
+            if (startReader(plain, bin + "/tavlo", tavloArgs + QStringList{plainPty.name}, true))
+                web.plainValuesPerSecond =
+                    std::max(web.plainValuesPerSecond, flood(plain, plainPty, 5, 100000000).valuesPerSecond);
+            stop(plain);
+        }
+        flooded(&web.valuesPerSecond);
+        // A new client that never reads, in each round: the one before was cut.
+        stalled.push_back(tavlo::bench::openWebSocket(port, 4096));
+        flooded(&web.stalledValuesPerSecond);
+    }
+    QByteArray err = tavlo.readAllStandardError();
+    web.stalledClosed = err.count("stopped reading") == 3;
+    stop(tavlo);
+    for (int fd : stalled)
+        if (fd >= 0)
+            ::close(fd);
+    return web;
+}
+
 void stop(QProcess& p) {
     p.terminate();
     if (!p.waitForFinished(10000)) {
@@ -247,10 +456,11 @@ int main(int argc, char** argv) {
     const QStringList tavloArgs{"--headless", "--settings", settings, "--output", "print"};
 
     const bool additionsOnly = app.arguments().contains(QStringLiteral("--additions"));
+    const bool webOnly = app.arguments().contains(QStringLiteral("--web"));
     Flood throughput, memory;
     double p99 = -1;
     Idle quiet;
-    {
+    if (!webOnly) {
         Pty pty;
         QProcess tavlo;
         if (startReader(tavlo, bin + "/tavlo", tavloArgs + QStringList{pty.name}, true))
@@ -270,7 +480,7 @@ int main(int argc, char** argv) {
     }
     Flood tcp;
     double tcpP99 = -1;
-    {
+    if (!webOnly) {
         TcpLink link;
         QProcess tavlo;
         tavlo.start(bin + "/tavlo", tavloArgs + QStringList{link.address()});
@@ -286,7 +496,7 @@ int main(int argc, char** argv) {
         stop(tavlo);
     }
     Flood dataLog;
-    {
+    if (!webOnly) {
         Pty pty;
         QProcess tavlo;
         startReader(tavlo, bin + "/tavlo",
@@ -294,8 +504,9 @@ int main(int argc, char** argv) {
         dataLog = flood(tavlo, pty, 10, 100000000);
         stop(tavlo);
     }
+    const Web web = webRun(bin, tavloArgs, dir);
     Flood python;
-    if (!additionsOnly) {
+    if (!additionsOnly && !webOnly) {
         {
             Pty pty;
             QProcess tavlo;
@@ -317,7 +528,7 @@ int main(int argc, char** argv) {
     std::printf("e2e_values_per_s: %.0f\n", throughput.valuesPerSecond);
     std::printf("e2e_lost: %ld\n", throughput.lost);
     std::printf("e2e_latency_p99_us: %.0f\n", p99);
-    if (!additionsOnly) {
+    if (!additionsOnly && !webOnly) {
         std::printf("e2e_rss_growth_kib: %ld\n", memory.rssAtEnd - memory.rssAt10k);
         std::printf("python_values_per_s: %.0f\n", python.valuesPerSecond);
     }
@@ -327,6 +538,15 @@ int main(int argc, char** argv) {
     std::printf("e2e_tcp_latency_p99_us: %.0f\n", tcpP99);
     std::printf("e2e_data_log_values_per_s: %.0f\n", dataLog.valuesPerSecond);
     std::printf("e2e_data_log_lost: %ld\n", dataLog.lost);
+    std::printf("web_latency_p99_us: %.0f\n", web.latencyP99Us);
+    std::printf("web_pty_floor_p99_us: %.0f\n", web.floorP99Us);
+    std::printf("web_plain_values_per_s: %.0f\n", web.plainValuesPerSecond);
+    std::printf("web_values_per_s: %.0f\n", web.valuesPerSecond);
+    std::printf("web_stalled_values_per_s: %.0f\n", web.stalledValuesPerSecond);
+    std::printf("web_lost: %ld\n", web.lost);
+    std::printf("web_out_of_order: %ld\n", web.outOfOrder);
+    std::printf("web_typed_lost: %ld\n", web.typedLost);
+    std::printf("web_stalled_client_closed: %d\n", web.stalledClosed ? 1 : 0);
     std::printf("e2e_idle_cpu_pct: %.3f\n", quiet.cpuPercent);
     std::printf("e2e_idle_wakeups_per_s: %.2f\n", quiet.wakeupsPerSecond);
     return 0;

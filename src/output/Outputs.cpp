@@ -3,12 +3,12 @@
 #include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "output/DataLog.h"
+#include "output/ReadingService.h"
 
 namespace tavlo::output {
 
 std::vector<std::shared_ptr<worker::ReadingOutput>>
 createOutputs(const config::Config& config, worker::AcquisitionView& view, const worker::CommandSink& commands) {
-    (void)commands; // for the outputs that take commands
     std::vector<std::shared_ptr<worker::ReadingOutput>> outputs;
     if (!config.getDataLogFile().isEmpty()) {
         // The shared installation's log is written by every user who runs the program.
@@ -18,6 +18,9 @@ createOutputs(const config::Config& config, worker::AcquisitionView& view, const
             config.getDataLogFile(), [reporter](const QString& text) { reporter->logImportantEvent(text); }, shared));
         view.logEvent(QStringLiteral("Data log: ") + config.getDataLogFile());
     }
+    // The local reading service (its own thread, loopback only).
+    if (config.readingServicePort > 0)
+        outputs.push_back(ReadingService::create(config, view, commands));
     return outputs;
 }
 

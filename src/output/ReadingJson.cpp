@@ -1,5 +1,7 @@
 #include "output/ReadingJson.h"
 
+#include <cstring>
+
 namespace tavlo::output {
 
 namespace {
@@ -21,42 +23,64 @@ void appendStringOrNull(QByteArray& out, const QString& text) {
 
 void appendJsonString(QByteArray& out, QStringView text) {
     static constexpr char hex[] = "0123456789abcdef";
-    out += '"';
-    qsizetype plainFrom = 0;
-    const auto flushPlain = [&](qsizetype upTo) {
-        if (upTo > plainFrom)
-            out += text.mid(plainFrom, upTo - plainFrom).toUtf8();
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    // Plain ASCII, nearly all of a reading, is copied byte by byte into room made once; other characters go
+    // through the UTF-8 encoder in runs.
+    qsizetype at = out.size();
+    out.resize(at + text.size() + 2);
+    out[at++] = '"';
+    qsizetype i = 0;
+    while (i < text.size()) {
         const char16_t c = text[i].unicode();
-        if (c >= 0x20 && c != u'"' && c != u'\\' && c != 0x7f)
+        if (c >= 0x20 && c < 0x7f && c != u'"' && c != u'\\') {
+            out.data()[at++] = static_cast<char>(c);
+            ++i;
             continue;
-        flushPlain(i);
-        plainFrom = i + 1;
+        }
+        if (c >= 0x80) {
+            qsizetype end = i + 1;
+            while (end < text.size() && text[end].unicode() >= 0x80)
+                ++end;
+            const QByteArray utf8 = text.mid(i, end - i).toUtf8();
+            out.resize(out.size() + utf8.size());
+            std::memcpy(out.data() + at, utf8.constData(), static_cast<size_t>(utf8.size()));
+            at += utf8.size();
+            i = end;
+            continue;
+        }
+        char escape[6];
+        qsizetype n = 2;
+        escape[0] = '\\';
         switch (c) {
         case u'"':
-            out += "\\\"";
+            escape[1] = '"';
             break;
         case u'\\':
-            out += "\\\\";
+            escape[1] = '\\';
             break;
         case u'\n':
-            out += "\\n";
+            escape[1] = 'n';
             break;
         case u'\r':
-            out += "\\r";
+            escape[1] = 'r';
             break;
         case u'\t':
-            out += "\\t";
+            escape[1] = 't';
             break;
         default:
-            out += "\\u00";
-            out += hex[(c >> 4) & 0xf];
-            out += hex[c & 0xf];
+            escape[1] = 'u';
+            escape[2] = '0';
+            escape[3] = '0';
+            escape[4] = hex[(c >> 4) & 0xf];
+            escape[5] = hex[c & 0xf];
+            n = 6;
         }
+        out.resize(out.size() + n - 1);
+        std::memcpy(out.data() + at, escape, static_cast<size_t>(n));
+        at += n;
+        ++i;
     }
-    flushPlain(text.size());
-    out += '"';
+    out[at++] = '"';
+    out.resize(at);
 }
 
 QByteArray readingJson(const worker::Reading& r) {

@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class QTextBrowser;
 
@@ -215,6 +216,12 @@ public:
     QCheckBox* abortAutoStartCheckBox = nullptr;
     QPushButton* importSettingsButton = nullptr;
     QLineEdit* stationField = nullptr;
+    QSpinBox* readingServicePortBox = nullptr;
+    QLineEdit* readingServiceOriginsField = nullptr;
+    QLineEdit* readingServiceTokenField = nullptr;
+    QPushButton* readingServiceCopyButton = nullptr;
+    QLabel* readingServiceHintLabel = nullptr;
+    QCheckBox* typeValuesCheckBox = nullptr;
     QPushButton* exportSettingsButton = nullptr;
     QTextBrowser* aboutPane = nullptr;
     QLabel* startHintLabel = nullptr;
@@ -270,6 +277,17 @@ private:
     QWidget* buildServicesTab();
     void showServicesInControls();
     void updateServicesFromControls();
+
+    // The reading service's group on the Services tab (VudareDiVezFrame2ReadingService.cpp).
+    QWidget* buildReadingServiceGroup(QWidget* page);
+    void showReadingServiceInControls();
+    void updateReadingServiceFromControls();
+    // The token once the service is switched on (made then when there is none), and the hint below.
+    void showReadingServiceToken(bool create);
+
+    // "Type values" on the Output tab; off, the typing controls are disabled (VudareDiVezFrame2Additions.cpp).
+    QWidget* buildTypeValuesRow(QWidget* page);
+    void updateTypingControls();
 
     // Stable values only, the data log and network ports (VudareDiVezFrame2Additions.cpp).
     QWidget* buildStableOnlyRow(QWidget* page);

@@ -1,4 +1,4 @@
-// The window's controls for stable values only, the data log and network instruments.
+// The window's controls for stable values only, the data log, network instruments and typing on or off.
 #include "tavlo/VudareDiVezFrame2.h"
 
 #include "base/ResourceBundle.h"
@@ -21,6 +21,20 @@ using util::FriendlyPortUtil;
 QWidget* VudareDiVezFrame2::buildStableOnlyRow(QWidget* page) {
     stableOnlyCheckBox = new QCheckBox(text("VudareDiVezFrame2.stableOnlyCheckBox.text"), page);
     return stableOnlyCheckBox;
+}
+
+QWidget* VudareDiVezFrame2::buildTypeValuesRow(QWidget* page) {
+    typeValuesCheckBox = new QCheckBox(QStringLiteral("Type values"), page);
+    typeValuesCheckBox->setToolTip(QStringLiteral("Off: the readings are only logged and served (data log, reading "
+                                                  "service); nothing is typed and no keyboard output is started"));
+    return typeValuesCheckBox;
+}
+
+void VudareDiVezFrame2::updateTypingControls() {
+    const bool typing = typeValuesCheckBox->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*>{startWithBox, outputTerminatorBox, outputTerminatorBox2,
+                                                      everyXValuesTextField, keyboardTypeBox, delayTextField})
+        w->setEnabled(typing);
 }
 
 QWidget* VudareDiVezFrame2::buildDataLogRow(QWidget* page) {
@@ -52,6 +66,11 @@ void VudareDiVezFrame2::connectAdditions() {
         if (!m_filling && !m_closing)
             m_config.stableOnly = on;
     });
+    connect(typeValuesCheckBox, &QCheckBox::toggled, this, [this](bool on) {
+        updateTypingControls();
+        if (!m_filling && !m_closing)
+            m_config.typeValues = on;
+    });
     const auto storeDataLog = [this] {
         if (m_filling || m_closing)
             return;
@@ -76,6 +95,8 @@ void VudareDiVezFrame2::connectAdditions() {
 void VudareDiVezFrame2::showAdditionsInControls() {
     showControlCharactersInControls();
     stableOnlyCheckBox->setChecked(m_config.stableOnly);
+    typeValuesCheckBox->setChecked(m_config.typeValues);
+    updateTypingControls();
     dataLogCheckBox->setChecked(!m_config.getDataLogFile().isEmpty());
     if (!m_config.getDataLogFile().isEmpty())
         dataLogPathField->setText(m_config.getDataLogFile());
@@ -85,6 +106,7 @@ void VudareDiVezFrame2::showAdditionsInControls() {
 void VudareDiVezFrame2::updateAdditionsFromControls() {
     applyControlCharactersTo(m_config);
     m_config.stableOnly = stableOnlyCheckBox->isChecked();
+    m_config.typeValues = typeValuesCheckBox->isChecked();
     const QString path = dataLogPathField->text().trimmed();
     m_config.setDataLogFile(dataLogCheckBox->isChecked() ? path : QString());
 }

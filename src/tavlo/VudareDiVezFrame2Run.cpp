@@ -63,9 +63,14 @@ void VudareDiVezFrame2::setConnectedInGUI(bool connected) {
                         if (index >= 0)
                             m_tabbedPane->removeTab(index);
                     }
-                    setText(text("switch.to.target.application"));
-                    startHintLabel->setText(
-                        QStringLiteral("Values are typed into the application that has the focus. Press Stop to end."));
+                    if (m_config.typeValues) {
+                        setText(text("switch.to.target.application"));
+                        startHintLabel->setText(QStringLiteral(
+                            "Values are typed into the application that has the focus. Press Stop to end."));
+                    } else {
+                        startHintLabel->setText(
+                            QStringLiteral("Readings are logged and served; nothing is typed. Press Stop to end."));
+                    }
                 } else {
                     setText(m_keyboardLostStatus.isEmpty() ? text("VudareDiVezFrame2.statusJLabel.text")
                                                            : std::exchange(m_keyboardLostStatus, QString()));

@@ -22,6 +22,7 @@ QWidget* VudareDiVezFrame2::buildServicesTab() {
     auto* stationForm = new QFormLayout(station);
     stationForm->addRow(QStringLiteral("&Name:"), stationField);
     layout->addWidget(station);
+    layout->addWidget(buildReadingServiceGroup(page));
 
     layout->addStretch();
     return page;
@@ -29,10 +30,12 @@ QWidget* VudareDiVezFrame2::buildServicesTab() {
 
 void VudareDiVezFrame2::showServicesInControls() {
     stationField->setText(m_config.station);
+    showReadingServiceInControls();
 }
 
 void VudareDiVezFrame2::updateServicesFromControls() {
     m_config.station = stationField->text().trimmed();
+    updateReadingServiceFromControls();
 }
 
 } // namespace tavlo

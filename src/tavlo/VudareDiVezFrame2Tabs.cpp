@@ -182,6 +182,7 @@ QWidget* VudareDiVezFrame2::buildOutputTab() {
     soundComboBox = optionBox<ConfigHelper::Sound>(page);
 
     auto* form = new QFormLayout(page);
+    form->addRow(QString(), buildTypeValuesRow(page));
     form->addRow(text("VudareDiVezFrame2.decimalSeparatorLabel.text"), decimalSeparatorBox);
     form->addRow(text("VudareDiVezFrame2.startWithLabel.text"), startWithBox);
     form->addRow(text("VudareDiVezFrame2.outputTerminatorLabel.text"), outputTerminatorBox);

@@ -1,5 +1,6 @@
 #include "base/ProgramProperties.h"
 #include "base/SystemProperties.h"
+#include "output/ReadingServiceToken.h"
 #include "platform/Desktop.h"
 #include "serial/ListPortsCommand.h"
 #include "tavlo/VudareDiVez.h"
@@ -59,6 +60,19 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::ImportSettings: {
         tavlo::prefs::ConfigStore store;
         return tavlo::prefs::importSettingsCommand(store, *commandLine->transferFile, out, err);
+    }
+    case CommandLine::Mode::ReadingServiceToken: {
+        QString error;
+        QString warning;
+        const QString token = tavlo::output::ReadingServiceToken::loadOrCreate(&error, &warning);
+        if (!warning.isEmpty())
+            err << "tavlo: " << warning << '\n';
+        if (token.isEmpty()) {
+            err << "tavlo: " << error << '\n';
+            return 1;
+        }
+        out << token << '\n';
+        return 0;
     }
     case CommandLine::Mode::Headless:
         return tavlo::headless::HeadlessRunner(*commandLine).run();

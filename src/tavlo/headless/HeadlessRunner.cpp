@@ -269,6 +269,11 @@ bool HeadlessRunner::loadSettings() {
         m_config.setPort(*m_commandLine.port);
     if (m_commandLine.dataLog)
         m_config.setDataLogFile(*m_commandLine.dataLog);
+    if (m_commandLine.readingService)
+        m_config.readingServicePort = *m_commandLine.readingService;
+    // The command line's --output decides over the stored choice; "none" reads, logs and serves only.
+    if (m_commandLine.outputGiven)
+        m_config.typeValues = m_commandLine.output != util::CommandLine::Output::None;
     return true;
 }
 
@@ -301,8 +306,9 @@ int HeadlessRunner::run() {
             onStopSignal(static_cast<unsigned char>(byte));
     });
 
-    // Without its keyboard output the headless mode has no output at all: it ends before opening the port.
-    m_acquisition.setKeyboardRequired(true);
+    // A run that types ends before opening the port when it cannot type; one that only logs and serves needs no
+    // keyboard at all.
+    m_acquisition.setKeyboardRequired(m_config.typeValues);
     int status = 1;
     if (m_acquisition.start(m_config)) {
         if (m_commandLine.pollMs) {

@@ -80,6 +80,9 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         } else if (name == QLatin1String("--version")) {
             if (!flag(Mode::Version))
                 return fail(QStringLiteral("--version takes no value"));
+        } else if (name == QLatin1String("--reading-service-token")) {
+            if (!flag(Mode::ReadingServiceToken))
+                return fail(QStringLiteral("--reading-service-token takes no value"));
         } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
             if (!flag(Mode::Help))
                 return fail(QStringLiteral("--help takes no value"));
@@ -113,8 +116,18 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
                 cl.output = Output::Keyboard;
             else if (v == QLatin1String("print"))
                 cl.output = Output::Print;
+            else if (v == QLatin1String("none"))
+                cl.output = Output::None;
             else
-                return fail(QStringLiteral("--output takes \"keyboard\" or \"print\""));
+                return fail(QStringLiteral("--output takes \"keyboard\", \"print\" or \"none\""));
+            cl.outputGiven = true;
+        } else if (name == QLatin1String("--reading-service")) {
+            const auto v = value();
+            bool ok = false;
+            const int port = v ? v->toInt(&ok) : -1;
+            if (!ok || port < 0 || port > 65535 || v->trimmed() != *v || v->startsWith(u'+'))
+                return fail(QStringLiteral("--reading-service needs a port number from 1 to 65535 (0: off)"));
+            cl.readingService = port;
         } else if (name == QLatin1String("--count") || name == QLatin1String("--poll")) {
             const auto v = value();
             const auto n = v ? positiveNumber(*v) : std::nullopt;
@@ -125,7 +138,8 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             return fail(QStringLiteral("unknown option %1").arg(name));
         }
     }
-    const bool headlessOnly = cl.settingsFile || cl.count || cl.pollMs || cl.output == Output::Print || cl.dataLog;
+    const bool headlessOnly =
+        cl.settingsFile || cl.count || cl.pollMs || cl.outputGiven || cl.dataLog || cl.readingService;
     if (transferMode) {
         // The informational modes still answer; a run, a window or a port has no place next to a settings copy.
         if (cl.mode == Mode::Help || cl.mode == Mode::Version)
@@ -145,7 +159,8 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         return cl;
     }
     if (headlessOnly && cl.mode == Mode::Window)
-        return fail(QStringLiteral("--settings, --output, --count, --poll and --data-log need --headless"));
+        return fail(
+            QStringLiteral("--settings, --output, --count, --poll, --data-log and --reading-service need --headless"));
     return cl;
 }
 
@@ -160,8 +175,9 @@ QString CommandLine::usage() {
         "  (no option)           open the window\n"
         "  --headless            run without a window; the event log goes to standard error\n"
         "  --settings FILE       with --headless: take the settings from an export file (read only)\n"
-        "  --output keyboard|print  type the values (default) or print what would be typed\n"
-        "  --count N             with --headless: end after N records\n"
+        "  --output keyboard|print|none  type the values (default), print what would be typed, or type\n"
+        "                        nothing (read, log and serve only)\n"
+        "  --count N             with --headless: end once N records were framed and every output has them\n"
         "  --poll MS             with --headless: send the instrument's request text every MS milliseconds\n"
         "  --export-settings FILE  write the stored settings to FILE as a settings export; exit status 0 when\n"
         "                        written, 1 with the reason when not\n"
@@ -170,6 +186,9 @@ QString CommandLine::usage() {
         "  --data-log FILE       with --headless: log every record to the CSV file FILE (appended)\n"
         "  --send COMMAND        hand request, tare, zero, start or stop to the running window; exit status 0\n"
         "                        when done, 1 with the reason when no window runs or it cannot be done now\n"
+        "  --reading-service PORT  with --headless: serve the readings on localhost:PORT (WebSocket /readings,\n"
+        "                        GET /reading, POST /command); 0: off\n"
+        "  --reading-service-token  print the reading service's token for commands (made when there is none)\n"
         "  --list-ports          list the serial ports and exit\n"
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"

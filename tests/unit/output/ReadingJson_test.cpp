@@ -90,7 +90,8 @@ TEST(ReadingJson, WhatAReadingLacksIsNullAndAnErrorCarriesItsText) {
 // Values and barcodes may hold anything a record holds: quotes, backslashes, control characters, Latin-1.
 TEST(ReadingJson, TextsAreEscapedSoThatTheyComeBackExactly) {
     Reading r = sample();
-    const QString hostile = QStringLiteral("a\"b\\c\td\x01\x1f\x7f") + QChar(0xb0) + QChar(0x20ac) + "</script>";
+    const QString hostile = QStringLiteral("a\"b\\c\td\x01\x1f\x7f") + QChar(0xb0) + QChar(0x20ac) + "</script>" +
+                            QString::fromUtf8("Z\xc3\xbcrich \xf0\x9f\x98\x80\xc2\xb5\n\xc3\xa9");
     r.value = hostile;
     r.station = hostile;
     r.error = hostile;

@@ -120,4 +120,31 @@ TEST(CommandLine, DataLogFileAndANetworkAddressAsThePort) {
     EXPECT_FALSE(parsed({"--headless", "COM1"}).dataLog);
 }
 
+TEST(CommandLine, TheReadingServiceAndAPureBridgeWithoutTyping) {
+    const CommandLine cl = parsed({"--headless", "--reading-service", "8181", "--output", "none", "COM1"});
+    EXPECT_EQ(cl.readingService, 8181);
+    EXPECT_EQ(cl.output, CommandLine::Output::None);
+    EXPECT_TRUE(cl.outputGiven);
+    EXPECT_EQ(parsed({"--headless", "--reading-service=0"}).readingService, 0) << "0 turns a stored port off";
+    const CommandLine plain = parsed({"--headless", "COM1"});
+    EXPECT_FALSE(plain.readingService);
+    EXPECT_FALSE(plain.outputGiven) << "without --output the stored choice decides";
+    EXPECT_TRUE(parsed({"--headless", "--output", "keyboard"}).outputGiven);
+    for (const char* bad : {"65536", "-1", "+80", " 80", "http", ""})
+        EXPECT_TRUE(refused({"--headless", "--reading-service", bad}).contains("port number")) << bad;
+    refused({"--headless", "--reading-service"});
+    EXPECT_TRUE(refused({"--reading-service", "8181"}).contains("--headless"));
+    EXPECT_TRUE(refused({"--output", "none"}).contains("--headless"));
+    EXPECT_TRUE(refused({"--headless", "--output", "nothing"}).contains("\"none\""));
+}
+
+TEST(CommandLine, TheTokenIsPrintedByAModeOfItsOwn) {
+    EXPECT_EQ(parsed({"--reading-service-token"}).mode, CommandLine::Mode::ReadingServiceToken);
+    EXPECT_EQ(parsed({"--headless", "--reading-service-token"}).mode, CommandLine::Mode::ReadingServiceToken);
+    refused({"--reading-service-token=x"});
+    EXPECT_TRUE(CommandLine::usage().contains("--reading-service PORT"));
+    EXPECT_TRUE(CommandLine::usage().contains("--reading-service-token"));
+    EXPECT_TRUE(CommandLine::usage().contains("keyboard|print|none"));
+}
+
 } // namespace
