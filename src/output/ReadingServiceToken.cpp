@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tavlo::output {
 
@@ -98,13 +102,16 @@ QString ReadingServiceToken::loadOrCreate(QString* error, QString* warning) {
     if (!existed)
         QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
 
-    // Written in full under a private name and then renamed, so that a second program starting at the same
-    // moment reads either no file or the whole token, and the first token made is the one both use.
+    // Written in full and synced under a private name, then published with link(), which never replaces a file:
+    // a second program starting at the same moment reads either no file or the whole token, and the first
+    // token published is the one both use. (QFile::rename is no help here: when its atomic rename finds the
+    // target already there it falls back to truncating the target and copying into it, so a concurrent
+    // reader may see an empty file or a token that is replaced a moment later.)
     token = newToken();
     QFile temporary(folder + QStringLiteral("/.reading-service-token-") + newToken().left(12));
     const QByteArray content = token.toLatin1() + '\n';
     if (!temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly) ||
-        temporary.write(content) != content.size() || !temporary.flush()) {
+        temporary.write(content) != content.size() || !temporary.flush() || ::fsync(temporary.handle()) != 0) {
         if (error)
             *error = QStringLiteral("The reading service's token file %1 cannot be written: %2.")
                          .arg(QDir::toNativeSeparators(file), temporary.errorString());
@@ -112,15 +119,23 @@ QString ReadingServiceToken::loadOrCreate(QString* error, QString* warning) {
         return {};
     }
     temporary.close();
-    if (!temporary.rename(file)) {
-        temporary.remove();
+    const int linked = ::link(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(file).constData());
+    const int linkError = errno;
+    temporary.remove();
+    if (linked != 0) {
         token.clear();
-        if (readToken(file, &token, error, warning) != Read::Usable) {
+        if (linkError != EEXIST || readToken(file, &token, error, warning) != Read::Usable) {
             if (error && error->isEmpty())
-                *error = QStringLiteral("The reading service's token file %1 cannot be written.")
-                             .arg(QDir::toNativeSeparators(file));
+                *error = QStringLiteral("The reading service's token file %1 cannot be written: %2.")
+                             .arg(QDir::toNativeSeparators(file), QString::fromLocal8Bit(std::strerror(linkError)));
             return {};
         }
+        return token;
+    }
+    // The new name must survive a power cut as well as the content.
+    if (const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
     return token;
 }
