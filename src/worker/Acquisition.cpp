@@ -291,7 +291,9 @@ bool Acquisition::update(DataLine line) {
         const Outcome outcome = line.isAcknowledgement() ? Outcome::NoValue
                                 : line.isOverload()      ? Outcome::Overload
                                                          : Outcome::Unstable;
-        publishReading(line, outcome, line.isAcknowledgement() ? QString() : line.getProcessedData(), false);
+        // An overload's digits are no weight (A&D sends 9999999): outputs get no value for it, as for an
+        // acknowledgement, so that no page or subscriber shows them as one.
+        publishReading(line, outcome, outcome == Outcome::Unstable ? line.getProcessedData() : QString(), false);
         return false;
     }
     const QString value = line.getProcessedData();
@@ -329,8 +331,10 @@ void Acquisition::publishReading(const DataLine& line, Outcome outcome, QString 
     reading->raw = line.rawText();
     reading->value = std::move(value);
     reading->typed = typed;
-    reading->unit = line.marks().unit;
-    reading->stable = line.marks().stable;
+    if (outcome != Outcome::Overload) {
+        reading->unit = line.marks().unit;
+        reading->stable = line.marks().stable;
+    }
     reading->outcome = outcome;
     reading->error = std::move(error);
     std::shared_ptr<const Reading> shared = std::move(reading);

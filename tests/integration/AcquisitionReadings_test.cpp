@@ -83,7 +83,7 @@ TEST_F(AcquisitionReadings, EveryFramedRecordIsOneReadingNumberedWithoutGapsFail
         EXPECT_FALSE(r[i]->station.isEmpty()) << "the host name stands in for an unset station";
     }
     const std::pair<Outcome, const char*> expected[] = {{Outcome::Queued, "1.00"},   {Outcome::Duplicate, "1.00"},
-                                                        {Outcome::Unstable, "2.00"}, {Outcome::Overload, nullptr},
+                                                        {Outcome::Unstable, "2.00"}, {Outcome::Overload, ""},
                                                         {Outcome::NoValue, ""},      {Outcome::Error, ""},
                                                         {Outcome::Error, ""},        {Outcome::Queued, "3.00"}};
     for (int i = 0; i < 8; ++i) {
@@ -100,6 +100,9 @@ TEST_F(AcquisitionReadings, EveryFramedRecordIsOneReadingNumberedWithoutGapsFail
     ASSERT_TRUE(r[0]->stable.has_value());
     EXPECT_TRUE(*r[0]->stable);
     EXPECT_FALSE(*r[2]->stable);
+    // An overload carries no weight, unit or stability: its digits are the instrument's sign of a full range.
+    EXPECT_TRUE(r[3]->unit.isEmpty());
+    EXPECT_FALSE(r[3]->stable.has_value());
     EXPECT_EQ(m_acquisition.lastReading(), r.last());
     // The overload was never typed, and did not count for the duplicate filter: 3.00 follows 1.00.
     ASSERT_TRUE(waitForEnters(2));
