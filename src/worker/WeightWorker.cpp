@@ -308,6 +308,10 @@ void WeightWorker::requestData(const QByteArray& text) {
     std::lock_guard lock(m_requestMutex);
     if (m_writerStop)
         return; // the run is over
+    // While a lost port is reopened, a command already waiting is not queued again: a poll every half second
+    // through a minute's outage would otherwise send a hundred requests at once, and each answer would be typed.
+    if ((m_reopening || m_requestsHeld) && m_requests.contains(text))
+        return;
     m_requests += text;
     if (!m_writer.joinable()) {
         // Started with the first request only: a worker that never sends one has no thread to wake or end.
@@ -337,7 +341,8 @@ void WeightWorker::writeRequests() {
     QByteArray pending;
     {
         std::lock_guard lock(m_requestMutex);
-        if (m_requests.isEmpty() || m_requestsHeld)
+        // While the port is reopened the requests wait for it (nothing could be written to the old one).
+        if (m_requests.isEmpty() || m_requestsHeld || m_reopening)
             return;
         pending.swap(m_requests);
     }
@@ -363,7 +368,8 @@ void WeightWorker::writeRequests() {
 void WeightWorker::writeLoop() {
     std::unique_lock lock(m_requestMutex);
     for (;;) {
-        m_requestArrived.wait(lock, [this] { return m_writerStop || (!m_requests.isEmpty() && !m_requestsHeld); });
+        m_requestArrived.wait(
+            lock, [this] { return m_writerStop || (!m_requests.isEmpty() && !m_requestsHeld && !m_reopening); });
         if (m_writerStop)
             return;
         lock.unlock();
