@@ -146,6 +146,36 @@ INSTANTIATE_TEST_SUITE_P(Profiles, HeadlessTare,
                                            TareCase{&Instrument::SARTORIUS, InstrumentCommand::Zero, nullptr},
                                            TareCase{&Instrument::ADAM_CPWPLUS, InstrumentCommand::Tare, nullptr}));
 
+// tavlo-sim --request with a profile and loads answers the profile's tare and zero as well, the request being
+// the text given: a bench without hardware tries a balance's commands with the options it knows.
+TEST(SimRequest, AnswersTheProfilesTareAndZeroBesideTheRequestGiven) {
+    QProcess sim;
+    sim.start(TAVLO_BIN_DIR "/tavlo-sim", {"--tcp", "0", "--instrument", "METTLER_DIALOG", "--values", "100,150",
+                                           "--request", "SI\\r\\n", "--linger", "30000"});
+    QByteArray simOut;
+    ASSERT_TRUE(readUntil(sim, simOut, "\n", false, 10000));
+    QTcpSocket bench;
+    bench.connectToHost(QHostAddress::LocalHost,
+                        static_cast<quint16>(QUrl(QString::fromLatin1(simOut.left(simOut.indexOf('\n')))).port()));
+    ASSERT_TRUE(bench.waitForConnected(5000));
+    QByteArray got;
+    const auto ask = [&](const QByteArray& bytes, const QByteArray& until) {
+        bench.write(bytes);
+        QDeadlineTimer deadline(10000);
+        while (!got.contains(until) && !deadline.hasExpired())
+            if (bench.waitForReadyRead(50))
+                got += bench.readAll();
+        return got.contains(until);
+    };
+    ASSERT_TRUE(ask("SI\r\n", "100.000 g")) << got.toStdString();
+    ASSERT_TRUE(ask("T\r\n", "T S")) << got.toStdString();
+    got.clear();
+    // Net of the tare: the next load (150) weighs 50 more than the tare.
+    ASSERT_TRUE(ask("SI\r\n", " g\r\n")) << got.toStdString();
+    EXPECT_TRUE(got.contains("50.000 g")) << got.toStdString();
+    stopProcess(sim);
+}
+
 struct Gs1Case {
     const char* name;
     const char* instrument;

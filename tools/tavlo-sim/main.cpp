@@ -287,7 +287,10 @@ int main(int argc, char** argv) {
          "TEMPLATE"},
         {"interval", "Milliseconds between records (default 200).", "MS"},
         {"count", "Send N records, then end.", "N"},
-        {"request", "Send one record each time TEXT is received (C escapes) instead of on a timer.", "TEXT"},
+        {"request",
+         "Send one record each time TEXT is received (C escapes) instead of on a timer. With --instrument and "
+         "--values, the profile's tare and zero are answered too, as with --commands.",
+         "TEXT"},
         {"commands",
          "With --instrument and --values: answer the profile's commands as the instrument does instead of sending "
          "on a timer. Request: one record of the next value; tare: later records net of the current value, with "
@@ -330,11 +333,18 @@ int main(int argc, char** argv) {
     if (parser.isSet("request"))
         o.request = tavlo::sim::decodeEscapes(parser.value("request"));
     std::optional<tavlo::sim::CommandInstrument> commands;
-    if (parser.isSet("commands")) {
-        if (!instrument || !parser.isSet("values") || parser.isSet("request"))
+    // --request with an instrument whose maker documents tare or zero, and loads to weigh, answers those too
+    // (the text given is its request); --commands answers the table's own request.
+    const tavlo::config::InstrumentCommands* documented = instrument ? instrument->commands() : nullptr;
+    const bool requestAnswersCommands = parser.isSet("request") && parser.isSet("values") && documented &&
+                                        (*documented->tare || *documented->zero) && !o.request.isEmpty();
+    if (parser.isSet("commands") || requestAnswersCommands) {
+        if (!instrument || !parser.isSet("values") || (parser.isSet("request") && parser.isSet("commands")))
             return fail(QStringLiteral("--commands needs --instrument NAME and --values LIST, and no --request"));
-        const tavlo::config::InstrumentCommands* table = instrument->commands();
-        if (!table || (!*table->request && !*table->tare && !*table->zero))
+        tavlo::config::InstrumentCommands table = documented ? *documented : tavlo::config::InstrumentCommands{};
+        if (requestAnswersCommands)
+            table.request = o.request.constData();
+        if (!*table.request && !*table.tare && !*table.zero)
             return fail(QStringLiteral("the maker of %1 documents no commands").arg(instrumentName));
         const auto preset = tavlo::sim::presetFor(instrument->name());
         const QByteArray format = parser.isSet("format") ? tavlo::sim::decodeEscapes(parser.value("format"))
@@ -345,7 +355,7 @@ int main(int argc, char** argv) {
             if (!tavlo::sim::fillTemplate(format, value, &error))
                 return fail(error);
         }
-        commands.emplace(values, format, preset, *table);
+        commands.emplace(values, format, preset, table);
     }
 
     if (parser.isSet("values")) {
