@@ -3,6 +3,7 @@
 #include "base/SystemProperties.h"
 #include "config/Config.h"
 #include "output/DataLog.h"
+#include "output/MqttOutput.h"
 #include "output/ReadingService.h"
 
 namespace tavlo::output {
@@ -21,6 +22,9 @@ createOutputs(const config::Config& config, worker::AcquisitionView& view, const
     // The local reading service (its own thread, loopback only).
     if (config.readingServicePort > 0)
         outputs.push_back(ReadingService::create(config, view, commands));
+    // Every reading to an MQTT broker (the client library's threads; a journal on disk while it is away).
+    if (!config.mqttBroker.trimmed().isEmpty())
+        outputs.push_back(MqttOutput::create(config, view, commands));
     return outputs;
 }
 

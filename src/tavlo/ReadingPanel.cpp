@@ -58,6 +58,12 @@ ReadingPanel::ReadingPanel(QWidget* parent) : QWidget(parent) {
     m_plan->setWordWrap(true);
     m_plan->setTextFormat(Qt::PlainText);
 
+    m_outputState = new QLabel(this);
+    m_outputState->setObjectName(QStringLiteral("outputState"));
+    m_outputState->setWordWrap(true);
+    m_outputState->setTextFormat(Qt::PlainText);
+    m_outputState->hide();
+
     m_last = new QGroupBox(QStringLiteral("Last reading"), this);
     m_value = new QLabel(m_last);
     QFont large = m_value->font();
@@ -96,6 +102,7 @@ ReadingPanel::ReadingPanel(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_plan);
+    layout->addWidget(m_outputState);
     layout->addWidget(m_last);
     layout->addWidget(m_history, 1);
     clear();
@@ -109,6 +116,11 @@ void ReadingPanel::setCommandState(InstrumentCommand command, bool enabled, cons
 
 void ReadingPanel::setPlan(const QString& plan) {
     m_plan->setText(plan);
+}
+
+void ReadingPanel::setOutputState(const QString& text) {
+    m_outputState->setText(text);
+    m_outputState->setVisible(!text.isEmpty());
 }
 
 QString ReadingPanel::shownTime(worker::Instant time) {
@@ -125,8 +137,11 @@ void ReadingPanel::clear() {
 }
 
 void ReadingPanel::statusChanged(const worker::StatusEvent& event) {
-    if (event.kind == worker::StatusEvent::Kind::Started)
+    if (event.kind == worker::StatusEvent::Kind::Started) {
         clear();
+        // The outputs of the new run report their own state once they have one.
+        setOutputState(QString());
+    }
 }
 
 void ReadingPanel::showReading(const worker::Reading& reading) {

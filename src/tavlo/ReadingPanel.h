@@ -33,11 +33,14 @@ public:
 
     // What Start will use, or what the run uses.
     void setPlan(const QString& text);
+    // The state of the outputs that connect somewhere (the MQTT broker); empty: the line is hidden.
+    void setOutputState(const QString& text);
     void showReading(const worker::Reading& reading);
     // A new run starts with an empty display.
     void statusChanged(const worker::StatusEvent& event);
 
     QLabel* planLabel() const { return m_plan; }
+    QLabel* outputStateLabel() const { return m_outputState; }
     QLabel* valueLabel() const { return m_value; }
     QLabel* unitLabel() const { return m_unit; }
     QLabel* stabilityLabel() const { return m_stability; }
@@ -57,6 +60,7 @@ private:
     QWidget* m_commandRow = nullptr;
     std::array<QPushButton*, 3> m_buttons{};
     QLabel* m_plan = nullptr;
+    QLabel* m_outputState = nullptr;
     QGroupBox* m_last = nullptr;
     QLabel* m_value = nullptr;
     QLabel* m_unit = nullptr;

@@ -95,6 +95,8 @@ public:
     void showMessage(const QString& title, const QString& text, worker::MessageBoxSeam::Icon icon) override;
     void appendLog(const QList<worker::LogSpan>& spans) override;
     void setStatus(const QString& text) override;
+    // The MQTT connection's state, on the Start tab below the plan; any thread.
+    void setOutputState(const QString& output, const QString& text) override;
     // UpdateWorkerView: the status line.
     void setText(const QString& text) override;
     // FieldChecker::Host.
@@ -221,6 +223,15 @@ public:
     QLineEdit* readingServiceTokenField = nullptr;
     QPushButton* readingServiceCopyButton = nullptr;
     QLabel* readingServiceHintLabel = nullptr;
+    QLineEdit* mqttBrokerField = nullptr;
+    QLineEdit* mqttTopicField = nullptr;
+    QComboBox* mqttQosBox = nullptr;
+    QLineEdit* mqttUserField = nullptr;
+    QLineEdit* mqttPasswordFileField = nullptr;
+    QLineEdit* mqttCaFileField = nullptr;
+    QCheckBox* mqttCommandsCheckBox = nullptr;
+    QSpinBox* mqttBacklogBox = nullptr;
+    QLabel* mqttHintLabel = nullptr;
     QCheckBox* typeValuesCheckBox = nullptr;
     QPushButton* exportSettingsButton = nullptr;
     QTextBrowser* aboutPane = nullptr;
@@ -284,6 +295,13 @@ private:
     void updateReadingServiceFromControls();
     // The token once the service is switched on (made then when there is none), and the hint below.
     void showReadingServiceToken(bool create);
+
+    // The MQTT group on the Services tab (VudareDiVezFrame2Mqtt.cpp).
+    QWidget* buildMqttGroup(QWidget* page);
+    void showMqttInControls();
+    void updateMqttFromControls();
+    // What Start would make of the MQTT settings, or why they cannot be used.
+    void showMqttHint();
 
     // "Type values" on the Output tab; off, the typing controls are disabled (VudareDiVezFrame2Additions.cpp).
     QWidget* buildTypeValuesRow(QWidget* page);

@@ -143,6 +143,17 @@ void VudareDiVezFrame2::hotkeyFollowsRun(const worker::StatusEvent& event) {
     logImportantEvent(message);
 }
 
+void VudareDiVezFrame2::setOutputState(const QString& output, const QString& text) {
+    (void)output; // MQTT is the one output with a connection of its own
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (readingPanel && !m_closing)
+                readingPanel->setOutputState(text);
+        },
+        Qt::QueuedConnection);
+}
+
 void VudareDiVezFrame2::sendCommandFrom(InstrumentCommand command, const QString& from) {
     QString why;
     if (!m_runCommands->send(command, from, m_config, &why))
@@ -158,11 +169,15 @@ QString VudareDiVezFrame2::planText(const config::Config& planned) const {
     const QString typing = planned.typeValues
                                ? QStringLiteral("types with the keyboard %1").arg(keyboard->toString())
                                : QStringLiteral("does not type the values (typing is off on the Output tab)");
+    // The broker, when readings also go there.
+    const QString broker = planned.mqttBroker.trimmed();
+    const QString mqtt =
+        broker.isEmpty() ? QString() : QStringLiteral(" Every reading also goes to the MQTT broker %1.").arg(broker);
     if (m_connectedGUI)
-        return QStringLiteral("Reading %1 with the instrument %2; Tavlo %3.").arg(port, instrument, typing);
+        return QStringLiteral("Reading %1 with the instrument %2; Tavlo %3.").arg(port, instrument, typing) + mqtt;
     if (port.isEmpty())
         return QStringLiteral("Start needs a port: choose one on the Input tab.");
-    return QStringLiteral("Start reads %1 with the instrument %2 and %3.").arg(port, instrument, typing);
+    return QStringLiteral("Start reads %1 with the instrument %2 and %3.").arg(port, instrument, typing) + mqtt;
 }
 
 void VudareDiVezFrame2::updateRequestButton() {

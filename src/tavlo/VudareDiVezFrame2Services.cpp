@@ -23,6 +23,7 @@ QWidget* VudareDiVezFrame2::buildServicesTab() {
     stationForm->addRow(QStringLiteral("&Name:"), stationField);
     layout->addWidget(station);
     layout->addWidget(buildReadingServiceGroup(page));
+    layout->addWidget(buildMqttGroup(page));
 
     layout->addStretch();
     return page;
@@ -31,11 +32,13 @@ QWidget* VudareDiVezFrame2::buildServicesTab() {
 void VudareDiVezFrame2::showServicesInControls() {
     stationField->setText(m_config.station);
     showReadingServiceInControls();
+    showMqttInControls();
 }
 
 void VudareDiVezFrame2::updateServicesFromControls() {
     m_config.station = stationField->text().trimmed();
     updateReadingServiceFromControls();
+    updateMqttFromControls();
 }
 
 } // namespace tavlo

@@ -271,6 +271,8 @@ bool HeadlessRunner::loadSettings() {
         m_config.setDataLogFile(*m_commandLine.dataLog);
     if (m_commandLine.readingService)
         m_config.readingServicePort = *m_commandLine.readingService;
+    if (m_commandLine.mqttBroker)
+        m_config.mqttBroker = m_commandLine.mqttBroker->trimmed();
     // The command line's --output decides over the stored choice; "none" reads, logs and serves only.
     if (m_commandLine.outputGiven)
         m_config.typeValues = m_commandLine.output != util::CommandLine::Output::None;

@@ -128,6 +128,12 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
             if (!ok || port < 0 || port > 65535 || v->trimmed() != *v || v->startsWith(u'+'))
                 return fail(QStringLiteral("--reading-service needs a port number from 1 to 65535 (0: off)"));
             cl.readingService = port;
+        } else if (name == QLatin1String("--mqtt-broker")) {
+            // Checked at Start with the other MQTT settings; an empty value switches MQTT off.
+            const auto v = value();
+            if (!v)
+                return fail(QStringLiteral("--mqtt-broker needs a broker address, tcp://HOST:PORT or ssl://HOST:PORT"));
+            cl.mqttBroker = *v;
         } else if (name == QLatin1String("--count") || name == QLatin1String("--poll")) {
             const auto v = value();
             const auto n = v ? positiveNumber(*v) : std::nullopt;
@@ -139,7 +145,7 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         }
     }
     const bool headlessOnly =
-        cl.settingsFile || cl.count || cl.pollMs || cl.outputGiven || cl.dataLog || cl.readingService;
+        cl.settingsFile || cl.count || cl.pollMs || cl.outputGiven || cl.dataLog || cl.readingService || cl.mqttBroker;
     if (transferMode) {
         // The informational modes still answer; a run, a window or a port has no place next to a settings copy.
         if (cl.mode == Mode::Help || cl.mode == Mode::Version)
@@ -159,8 +165,9 @@ std::optional<CommandLine> CommandLine::parse(const QStringList& arguments, QStr
         return cl;
     }
     if (headlessOnly && cl.mode == Mode::Window)
-        return fail(
-            QStringLiteral("--settings, --output, --count, --poll, --data-log and --reading-service need --headless"));
+        return fail(QStringLiteral(
+            "--settings, --output, --count, --poll, --data-log, --reading-service and --mqtt-broker need "
+            "--headless"));
     return cl;
 }
 
@@ -189,6 +196,8 @@ QString CommandLine::usage() {
         "  --reading-service PORT  with --headless: serve the readings on localhost:PORT (WebSocket /readings,\n"
         "                        GET /reading, POST /command); 0: off\n"
         "  --reading-service-token  print the reading service's token for commands (made when there is none)\n"
+        "  --mqtt-broker URL     with --headless: publish every reading to the MQTT broker tcp://HOST:PORT or\n"
+        "                        ssl://HOST:PORT, instead of the stored \"mqttBroker\" (empty: off)\n"
         "  --list-ports          list the serial ports and exit\n"
         "  --self-test           check every instrument profile's sample records and exit\n"
         "  --version             print the version and exit\n"

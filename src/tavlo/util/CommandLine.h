@@ -35,6 +35,7 @@ struct CommandLine {
     std::optional<QString> dataLog;      // the data log file, instead of the stored one
     std::optional<QString> sendCommand;  // --send: request, tare, zero, start or stop
     std::optional<int> readingService;   // the reading service's port, instead of the stored one (0: off)
+    std::optional<QString> mqttBroker;   // the MQTT broker, instead of the stored one (empty: off)
     QList<QPair<QString, QString>> properties;
 
     // Reads the arguments (without the program name). A usage error gives none and its text in `error`.

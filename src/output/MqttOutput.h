@@ -1,0 +1,162 @@
+#pragma once
+
+#include "output/MqttSettings.h"
+#include "worker/AcquisitionView.h"
+#include "worker/ReadingOutput.h"
+
+#include <MQTTAsync.h>
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace tavlo::output {
+
+class MqttJournal;
+
+// Every reading to an MQTT broker, with nothing lost while the broker or the network is away: each reading is
+// handed to the Paho client, which keeps what it cannot send yet in a journal on disk (synced before a reading
+// counts as kept), sends it in order once connected, and also after Tavlo was stopped and started again. The
+// output connects by itself, again and again with a growing pause, from the first attempt on. A retained
+// status topic says online / offline (the last will says offline when Tavlo dies). With commands on, request,
+// tare and zero from the broker go to the run like the window's buttons.
+//
+// deliver() only queues. The output's own thread hands the readings to the client and syncs the journal once
+// per batch (so a flood costs one disk sync per batch, not per reading) and times the reconnections; Paho's
+// threads send and receive.
+class MqttOutput : public worker::ReadingOutput {
+public:
+    using Log = std::function<void(const QString& text)>;
+    struct Reporter {
+        Log important; // any thread
+        Log info;      // any thread
+        Log state;     // the connection state for the Start tab; any thread
+    };
+
+    static constexpr int kFirstPauseMs = 1000;
+    static constexpr int kLongestPauseMs = 30000;
+    // How long Stop waits for the broker to take what is left, counted from the last progress.
+    static constexpr int kCloseIdleMs = 3000;
+
+    // Opens the journal (readings left by an earlier run are sent first) and starts connecting. Throws
+    // base::TavloException with the reason when the journal cannot be used or another run of this user
+    // publishes to the same broker as the same station.
+    MqttOutput(MqttSettings settings, worker::CommandSink commands, Reporter reporter);
+    ~MqttOutput() override;
+    MqttOutput(const MqttOutput&) = delete;
+    MqttOutput& operator=(const MqttOutput&) = delete;
+
+    // The output of a run's settings; the backlogs left for other brokers are reported on the view.
+    static std::shared_ptr<MqttOutput> create(const config::Config& config, worker::AcquisitionView& view,
+                                              const worker::CommandSink& commands);
+
+    void deliver(const std::shared_ptr<const worker::Reading>& reading) override;
+    // Hands on what is queued, publishes offline, waits while the broker takes the backlog (at most
+    // kCloseIdleMs without progress), disconnects and ends the thread. What the broker did not take stays in the
+    // journal for the next Start.
+    void close() override;
+
+    // Readings kept on disk and not yet taken by the broker (status messages included).
+    std::size_t backlog() const;
+    bool isConnected() const;
+    // Readings that the full backlog pushed out, this run.
+    qint64 dropped() const { return m_dropped.load(); }
+
+    // The topic, payload, QoS and retained flag of a PUBLISH packet as the client keeps it in flight; false when
+    // the bytes are not one.
+    struct Packet {
+        QByteArray topic;
+        QByteArray payload;
+        int qos = 0;
+        bool retained = false;
+    };
+    static bool parsePublishPacket(QByteArrayView bytes, Packet* packet);
+
+    // The reason of a refused or failed connection as the user reads it.
+    static QString connectFailureText(int code, const char* message);
+
+private:
+    enum class Link { Down, Connecting, Up };
+    using Clock = std::chrono::steady_clock;
+
+    static void onConnected(void* context, MQTTAsync_successData* data);
+    static void onConnectFailed(void* context, MQTTAsync_failureData* data);
+    static void onLost(void* context, char* cause);
+    static int onMessage(void* context, char* topic, int topicLength, MQTTAsync_message* message);
+    static void onDelivered(void* context, int token);
+    static void onDisconnected(void* context, MQTTAsync_successData* data);
+    static void onDisconnectFailed(void* context, MQTTAsync_failureData* data);
+
+    void run();
+    void connect();
+    void connectionUp();
+    void finish();
+    // Hands one message to the client; readings are tracked so that a lost session sends them again.
+    void publish(const QByteArray& topic, const QByteArray& payload, int qos, bool retained);
+    void entryRemoved(std::string_view key, std::string_view data);
+    void resendDropped(const std::vector<std::pair<std::string, std::string>>& dropped);
+    void carryOut(const QByteArray& text);
+    void showState(bool force = false);
+    void logKept();
+    // Publishes the retained "online", or arranges it for when the full backlog has room.
+    void publishOnline();
+    // Has the client's sending thread look at its queue now (see the constructor).
+    void wakeSender();
+    QString stateText() const;
+
+    MqttSettings m_settings;
+    worker::CommandSink m_commands;
+    Reporter m_reporter;
+    std::unique_ptr<MqttJournal> m_journal;
+    int m_lockFd = -1;
+    int m_bufferLimit = 0;    // readings the client buffers at most (the setting, within the message ids)
+    void* m_client = nullptr; // MQTTAsync
+    void* m_nudger = nullptr; // MQTTAsync that never connects (see the constructor)
+    // Kept for the client, which reads them at each connection.
+    QByteArray m_uri, m_clientId, m_user, m_password, m_caFile, m_statusTopic, m_topic, m_commandTopic;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::shared_ptr<const worker::Reading>> m_intake;
+    // Messages that were in flight when their session ended (journal key, PUBLISH packet), to send again.
+    std::vector<std::pair<std::string, std::string>> m_resend;
+    bool m_wakePending = false;
+    bool m_closing = false;
+    bool m_upEvent = false;   // the connection came up: the thread publishes online and subscribes
+    bool m_roomEvent = false; // a message was delivered: the window and the backlog have room
+    std::atomic<bool> m_onlinePending{false};
+    bool m_disconnected = false;
+    Link m_link = Link::Down;
+    Clock::time_point m_nextAttempt{};
+    int m_pauseMs = kFirstPauseMs;
+    QString m_lastFailure;
+    bool m_wasUp = false;
+    bool m_credentialsReported = false;
+    Clock::time_point m_lastState{};
+    QString m_shownState;
+    std::size_t m_keptShown = 0;
+    Clock::time_point m_keptLogged{};
+
+    // The output's journal entry of each message in flight, by message id, until the client reports it
+    // delivered (see entryRemoved).
+    std::mutex m_flightMutex;
+    std::unordered_map<int, std::string> m_flightKeys;
+    unsigned long long m_ownCounter = 0;
+
+    std::atomic<qint64> m_dropped{0};
+    std::atomic<bool> m_dropReported{false};
+    std::atomic<bool> m_commandsOffReported{false};
+    std::atomic<qint64> m_journalFailures{0};
+    qint64 m_droppedShown = 0;
+    std::thread m_thread;
+};
+
+} // namespace tavlo::output
