@@ -9,8 +9,6 @@
 #include <MQTTAsync.h>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,31 +24,6 @@ namespace {
 // Set while the output's thread hands a message to the client: a buffered message that the client removes
 // from the journal then is one that the full backlog pushed out (sending happens on the client's threads).
 thread_local bool t_publishing = false;
-
-// Messages sent and not yet acknowledged at most: few enough that what the client sends again at once after a
-// reconnection fits a new socket's buffer. (With a thousand at QoS 2, the client took a half-written release for
-// a failure, the broker closed the connection for a malformed packet, and so at every reconnection.)
-constexpr int kMaxInflight = 32;
-// At QoS 2 a message whose release the broker took just before the connection broke cannot be told from one it
-// did not take; it is sent again, so the window is as small as can be: one such message at most.
-constexpr int kMaxInflightExactlyOnce = 1;
-// Message ids are 16 bits: the buffered messages and those in flight share 65,535 of them.
-constexpr int kMaxBufferedWithIds = 64000;
-// Readings waiting while connected that make the state say how many are left.
-constexpr std::size_t kCatchingUp = 100;
-// While not connected, the count of kept readings goes to the log when the readings pause this long, and during a
-// long flow at most this often.
-constexpr auto kKeptSettle = std::chrono::seconds(1);
-constexpr auto kKeptLogInterval = std::chrono::seconds(10);
-// At Stop without a connection, one more attempt waits this long: a broker that has just come back takes the
-// readings now instead of at the next Start.
-constexpr auto kCloseConnectWait = std::chrono::seconds(3);
-constexpr int kKeepAliveS = 10;
-constexpr int kConnectTimeoutS = 10;
-
-MQTTAsync handle(void* client) {
-    return static_cast<MQTTAsync>(client);
-}
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -70,37 +43,7 @@ int messageId(std::string_view key) {
     return id;
 }
 
-QString plural(qint64 n, const char* one, const char* many) {
-    return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
-}
-
 } // namespace
-
-QString MqttOutput::connectFailureText(int code, const char* message) {
-    switch (code) {
-    case 1:
-        return QStringLiteral("the broker does not speak MQTT 3.1.1 (unacceptable protocol version)");
-    case 2:
-        return QStringLiteral("the broker refused the client id (identifier rejected)");
-    case 3:
-        return QStringLiteral("the broker is unavailable (server unavailable)");
-    case 4:
-        return QStringLiteral("bad user name or password");
-    case 5:
-        return QStringLiteral("not authorized");
-    default:
-        break;
-    }
-    if (message && *message) {
-        const QString text = QString::fromUtf8(message);
-        if (text == QLatin1String("TCP connect timeout"))
-            return QStringLiteral("the broker did not answer within %1 s").arg(kConnectTimeoutS);
-        if (text == QLatin1String("TCP connect completion failure") || text == QLatin1String("TCP/TLS connect failure"))
-            return QStringLiteral("nothing answers at that address (%1)").arg(text);
-        return text;
-    }
-    return QString::fromUtf8(MQTTAsync_strerror(code));
-}
 
 bool MqttOutput::parsePublishPacket(QByteArrayView bytes, Packet* packet) {
     if (bytes.size() < 2 || (static_cast<unsigned char>(bytes[0]) >> 4) != 3)
@@ -336,7 +279,7 @@ void MqttOutput::run() {
     for (;;) {
         const auto ready = [this, &keptDue] {
             const Clock::time_point now = Clock::now();
-            return !m_intake.empty() || !m_resend.empty() || m_upEvent || m_roomEvent || m_closing ||
+            return !m_intake.empty() || !m_resend.empty() || m_upEvent || m_roomEvent || m_linkEvent || m_closing ||
                    (m_link == Link::Down && now >= m_nextAttempt) || (keptDue && now >= *keptDue);
         };
         // The time to wait for is looked at after every wake-up: a connection attempt that fails while this
@@ -357,6 +300,7 @@ void MqttOutput::run() {
         m_wakePending = false;
         const bool up = std::exchange(m_upEvent, false);
         const bool room = std::exchange(m_roomEvent, false);
+        m_linkEvent = false; // the state line below shows it
         const bool closing = m_closing;
         const bool attempt = !closing && m_link == Link::Down && Clock::now() >= m_nextAttempt;
         lock.unlock();
@@ -413,105 +357,6 @@ void MqttOutput::publish(const QByteArray& topic, const QByteArray& payload, int
                                  .arg(QString::fromUtf8(topic), QString::fromUtf8(MQTTAsync_strerror(rc))));
 }
 
-void MqttOutput::connect() {
-    MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
-    MQTTAsync_willOptions will = MQTTAsync_willOptions_initializer;
-    MQTTAsync_SSLOptions ssl = MQTTAsync_SSLOptions_initializer;
-    options.MQTTVersion = MQTTVERSION_3_1_1;
-    options.keepAliveInterval = kKeepAliveS;
-    options.connectTimeout = kConnectTimeoutS;
-    // Every connection is a new session. What was in flight when a connection broke is sent again from the
-    // journal by this output (see entryRemoved), not by the client library from its memory: after a write cut
-    // short, the library repeated messages whose payload it had already freed, and the broker got garbage.
-    options.cleansession = 1;
-    options.maxInflight = m_settings.qos == 2 ? kMaxInflightExactlyOnce : kMaxInflight;
-    will.topicName = m_statusTopic.constData();
-    will.message = "offline";
-    will.retained = 1;
-    will.qos = 1;
-    options.will = &will;
-    if (!m_user.isEmpty())
-        options.username = m_user.constData();
-    if (!m_password.isEmpty()) {
-        options.binarypwd.data = m_password.constData();
-        options.binarypwd.len = static_cast<int>(m_password.size());
-    }
-    if (m_settings.broker.isTls()) {
-        ssl.trustStore = m_caFile.isEmpty() ? nullptr : m_caFile.constData();
-        ssl.enableServerCertAuth = 1;
-        ssl.verify = 1;
-        options.ssl = &ssl;
-    }
-    options.onSuccess = &MqttOutput::onConnected;
-    options.onFailure = &MqttOutput::onConnectFailed;
-    options.context = this;
-    {
-        std::lock_guard lock(m_mutex);
-        m_link = Link::Connecting;
-    }
-    const int rc = MQTTAsync_connect(handle(m_client), &options);
-    if (rc != MQTTASYNC_SUCCESS) {
-        MQTTAsync_failureData failure{};
-        failure.code = rc;
-        failure.message = MQTTAsync_strerror(rc);
-        onConnectFailed(this, &failure);
-    }
-}
-
-void MqttOutput::onConnected(void* context, MQTTAsync_successData*) {
-    auto* self = static_cast<MqttOutput*>(context);
-    // A new session: whatever was in flight before, in this run or an earlier one, goes out again (the client
-    // library has just dropped it, with the session, and the journal kept it).
-    std::vector<std::pair<std::string, std::string>> dropped = self->m_journal->ownEntries();
-    {
-        std::lock_guard lock(self->m_flightMutex);
-        self->m_flightKeys.clear();
-    }
-    {
-        std::lock_guard lock(self->m_mutex);
-        self->m_resend = std::move(dropped);
-        self->m_link = Link::Up;
-        self->m_upEvent = true;
-        self->m_pauseMs = kFirstPauseMs;
-        self->m_lastFailure.clear();
-        self->m_credentialsReported = false;
-    }
-    self->m_wake.notify_one();
-}
-
-void MqttOutput::connectionUp() {
-    const std::size_t waiting = backlog();
-    publishOnline();
-    MQTTAsync_responseOptions response = MQTTAsync_responseOptions_initializer;
-    response.context = this;
-    response.onFailure = [](void* context, MQTTAsync_failureData* data) {
-        auto* self = static_cast<MqttOutput*>(context);
-        self->m_reporter.important(
-            QStringLiteral("MQTT: commands cannot be received from %1: %2")
-                .arg(self->m_settings.commandTopic,
-                     connectFailureText(data ? data->code : -1, data ? data->message : nullptr)));
-    };
-    // Commands are taken only while connected (QoS 0): a tare that waited at the broker while Tavlo was away
-    // would act on whatever lies on the pan by then.
-    if (m_settings.commands)
-        MQTTAsync_subscribe(handle(m_client), m_commandTopic.constData(), 0, &response);
-    else
-        MQTTAsync_unsubscribe(handle(m_client), m_commandTopic.constData(), nullptr);
-    m_reporter.info(QStringLiteral("MQTT: connected to %1%2")
-                        .arg(m_settings.broker.uri(),
-                             waiting > 0 ? QStringLiteral("; sending the %1 kept")
-                                               .arg(plural(static_cast<qint64>(waiting), "reading", "readings"))
-                                         : QString()));
-    m_keptShown = 0;
-    if (const qint64 dropped = m_dropped.load(); dropped > m_droppedShown) {
-        m_reporter.important(
-            QStringLiteral("MQTT: %1 dropped while the backlog of %2 was full")
-                .arg(plural(dropped - m_droppedShown, "reading was", "readings were"), QString::number(m_bufferLimit)));
-        m_droppedShown = dropped;
-    }
-    showState(true);
-}
-
 void MqttOutput::wakeSender() {
     if (!m_nudger || m_journal->count("c-") == 0)
         return;
@@ -527,79 +372,6 @@ void MqttOutput::publishOnline() {
     m_onlinePending = !room;
     if (room)
         publish(m_statusTopic, QByteArrayLiteral("online"), 1, true);
-}
-
-void MqttOutput::onConnectFailed(void* context, MQTTAsync_failureData* data) {
-    auto* self = static_cast<MqttOutput*>(context);
-    const int code = data ? data->code : MQTTASYNC_FAILURE;
-    const QString reason = connectFailureText(code, data ? data->message : nullptr);
-    const bool credentials = code == 4 || code == 5;
-    QString report;
-    bool important = false;
-    {
-        std::lock_guard lock(self->m_mutex);
-        self->m_link = Link::Down;
-        const int pause = credentials ? kLongestPauseMs : self->m_pauseMs;
-        self->m_nextAttempt = Clock::now() + std::chrono::milliseconds(pause);
-        self->m_pauseMs = std::min(self->m_pauseMs * 2, kLongestPauseMs);
-        if (credentials) {
-            if (!self->m_credentialsReported) {
-                report = QStringLiteral("MQTT: the broker %1 refused the connection: %2. Readings are kept; Tavlo "
-                                        "tries again every %3 s.")
-                             .arg(self->m_settings.broker.uri(), reason, QString::number(kLongestPauseMs / 1000));
-                important = true;
-            }
-            self->m_credentialsReported = true;
-        } else if (reason != self->m_lastFailure) {
-            report = QStringLiteral("MQTT: no connection to %1: %2. Readings are kept; Tavlo tries again in %3 s, "
-                                    "then less often (at most every %4 s).")
-                         .arg(self->m_settings.broker.uri(), reason, QString::number(pause / 1000),
-                              QString::number(kLongestPauseMs / 1000));
-            important = true;
-        }
-        self->m_lastFailure = reason;
-    }
-    if (!report.isEmpty())
-        (important ? self->m_reporter.important : self->m_reporter.info)(report);
-    self->m_wake.notify_one();
-}
-
-void MqttOutput::onLost(void* context, char* cause) {
-    auto* self = static_cast<MqttOutput*>(context);
-    {
-        std::lock_guard lock(self->m_mutex);
-        if (self->m_closing)
-            return;
-        self->m_link = Link::Down;
-        self->m_nextAttempt = Clock::now() + std::chrono::milliseconds(kFirstPauseMs);
-        self->m_pauseMs = std::min(kFirstPauseMs * 2, kLongestPauseMs);
-        self->m_lastFailure.clear();
-    }
-    self->m_reporter.important(
-        QStringLiteral("MQTT: the connection to %1 was lost%2; readings are kept until it is "
-                       "back")
-            .arg(self->m_settings.broker.uri(),
-                 cause && *cause ? QStringLiteral(" (%1)").arg(QString::fromUtf8(cause)) : QString()));
-    self->m_wake.notify_one();
-}
-
-void MqttOutput::onDelivered(void* context, int token) {
-    auto* self = static_cast<MqttOutput*>(context);
-    {
-        std::lock_guard lock(self->m_flightMutex);
-        if (const auto found = self->m_flightKeys.find(token); found != self->m_flightKeys.end()) {
-            self->m_journal->discard(found->second);
-            self->m_flightKeys.erase(found);
-        }
-    }
-    // The window has room again: the sending thread looks at the queue now, not in a second.
-    bool wake = false;
-    {
-        std::lock_guard lock(self->m_mutex);
-        wake = !std::exchange(self->m_roomEvent, true);
-    }
-    if (wake)
-        self->m_wake.notify_one();
 }
 
 void MqttOutput::entryRemoved(std::string_view key, std::string_view data) {
@@ -638,56 +410,6 @@ void MqttOutput::resendDropped(const std::vector<std::pair<std::string, std::str
     }
 }
 
-int MqttOutput::onMessage(void* context, char* topic, int, MQTTAsync_message* message) {
-    auto* self = static_cast<MqttOutput*>(context);
-    const QByteArray text(static_cast<const char*>(message->payload), message->payloadlen);
-    const bool retained = message->retained != 0;
-    MQTTAsync_freeMessage(&message);
-    MQTTAsync_free(topic);
-    if (!self->m_settings.commands) {
-        // The broker may still hold the subscription of an earlier run that took commands.
-        if (!self->m_commandsOffReported.exchange(true))
-            self->m_reporter.important(QStringLiteral("MQTT: a command on %1 was refused: commands from the broker "
-                                                      "are off (Services tab)")
-                                           .arg(self->m_settings.commandTopic));
-        return 1;
-    }
-    if (retained) {
-        self->m_reporter.important(QStringLiteral("MQTT: a retained command on %1 was refused; commands must not be "
-                                                  "retained, or they would act again at every connection")
-                                       .arg(self->m_settings.commandTopic));
-        return 1;
-    }
-    self->carryOut(text);
-    return 1;
-}
-
-void MqttOutput::carryOut(const QByteArray& text) {
-    // A command is the word alone or, as on the reading service, {"command": "..."}.
-    QString word = QString::fromUtf8(text).trimmed();
-    if (word.startsWith(u'{')) {
-        const QJsonDocument document = QJsonDocument::fromJson(text);
-        word = document.isObject() ? document.object().value(QStringLiteral("command")).toString() : QString();
-    }
-    const auto command = config::commandFromName(word);
-    if (!command) {
-        QString shown = QString::fromUtf8(text.left(80)).simplified();
-        m_reporter.important(QStringLiteral("MQTT: the command \"%1\" on %2 was refused: only request, tare and zero "
-                                            "are carried out")
-                                 .arg(shown, m_settings.commandTopic));
-        return;
-    }
-    const Log important = m_reporter.important;
-    const Log info = m_reporter.info;
-    const QString name = config::commandName(*command);
-    m_commands(*command, [important, info, name](bool ok, const QString& reason) {
-        if (ok)
-            info(QStringLiteral("MQTT: command %1 sent to the instrument").arg(name));
-        else
-            important(QStringLiteral("MQTT: the command %1 was not carried out: %2").arg(name, reason));
-    });
-}
-
 void MqttOutput::finish() {
     bool up = false;
     bool fresh = false;
@@ -723,6 +445,7 @@ void MqttOutput::finish() {
             if (m_link != Link::Up)
                 break;
             const bool room = std::exchange(m_roomEvent, false);
+            m_linkEvent = false; // the state line below shows it
             lock.unlock();
             if (room)
                 wakeSender();
@@ -759,73 +482,6 @@ void MqttOutput::finish() {
                          ? QStringLiteral("MQTT: stopped; %1 kept for %2")
                                .arg(plural(static_cast<qint64>(left), "reading", "readings"), m_settings.broker.uri())
                          : QStringLiteral("MQTT: stopped; every reading reached %1").arg(m_settings.broker.uri()));
-}
-
-void MqttOutput::onDisconnected(void* context, MQTTAsync_successData*) {
-    auto* self = static_cast<MqttOutput*>(context);
-    {
-        std::lock_guard lock(self->m_mutex);
-        self->m_disconnected = true;
-        self->m_link = Link::Down;
-    }
-    self->m_wake.notify_one();
-}
-
-void MqttOutput::onDisconnectFailed(void* context, MQTTAsync_failureData*) {
-    onDisconnected(context, nullptr);
-}
-
-void MqttOutput::logKept() {
-    if (isConnected())
-        return;
-    const std::size_t waiting = backlog();
-    if (waiting == m_keptShown)
-        return;
-    m_keptShown = waiting;
-    m_keptLogged = Clock::now();
-    m_reporter.info(QStringLiteral("MQTT: %1 kept for %2")
-                        .arg(plural(static_cast<qint64>(waiting), "reading", "readings"), m_settings.broker.uri()));
-}
-
-QString MqttOutput::stateText() const {
-    const QString broker = m_settings.broker.uri();
-    const std::size_t waiting = backlog();
-    const QString kept =
-        waiting > 0 ? QStringLiteral("; %1 kept").arg(plural(static_cast<qint64>(waiting), "reading", "readings"))
-                    : QString();
-    const qint64 dropped = m_dropped.load();
-    const QString lost = dropped > 0
-                             ? QStringLiteral("; %1 dropped (backlog full)").arg(plural(dropped, "reading", "readings"))
-                             : QString();
-    std::lock_guard lock(m_mutex);
-    switch (m_link) {
-    case Link::Up:
-        // While connected a few readings are always on their way; a count matters only while catching up.
-        return QStringLiteral("MQTT: connected to %1%2%3").arg(broker, waiting >= kCatchingUp ? kept : QString(), lost);
-    case Link::Connecting:
-        return QStringLiteral("MQTT: connecting to %1%2%3").arg(broker, kept, lost);
-    case Link::Down:
-        break;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::seconds>(m_nextAttempt - Clock::now()).count();
-    return QStringLiteral("MQTT: not connected to %1%2%3%4")
-        .arg(broker, m_lastFailure.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(m_lastFailure),
-             left > 0 ? QStringLiteral("; next try in %1 s").arg(left) : QString(), kept + lost);
-}
-
-void MqttOutput::showState(bool force) {
-    // A change of the connection shows at once; the count of kept readings, which changes with every reading
-    // of a flood, a few times a second.
-    const Clock::time_point now = Clock::now();
-    const QString text = stateText();
-    if (text == m_shownState)
-        return;
-    const bool sameLink = text.section(u';', 0, 0) == m_shownState.section(u';', 0, 0);
-    if (!force && sameLink && now - m_lastState < std::chrono::milliseconds(250))
-        return;
-    m_lastState = now;
-    m_shownState = text;
-    m_reporter.state(text);
 }
 
 } // namespace tavlo::output

@@ -31,7 +31,8 @@ class MqttJournal;
 //
 // deliver() only queues. The output's own thread hands the readings to the client and syncs the journal once
 // per batch (so a flood costs one disk sync per batch, not per reading) and times the reconnections; Paho's
-// threads send and receive.
+// threads send and receive. (MqttOutputConnection.cpp: connecting and the client's callbacks;
+// MqttOutputReport.cpp: what the user is told.)
 class MqttOutput : public worker::ReadingOutput {
 public:
     using Log = std::function<void(const QString& text)>;
@@ -87,6 +88,33 @@ private:
     enum class Link { Down, Connecting, Up };
     using Clock = std::chrono::steady_clock;
 
+    // Messages sent and not yet acknowledged at most: few enough that what the client sends again at once after a
+    // reconnection fits a new socket's buffer. (With a thousand at QoS 2, the client took a half-written release
+    // for a failure, the broker closed the connection for a malformed packet, and so at every reconnection.)
+    static constexpr int kMaxInflight = 32;
+    // At QoS 2 a message whose release the broker took just before the connection broke cannot be told from one
+    // it did not take; it is sent again, so the window is as small as can be: one such message at most.
+    static constexpr int kMaxInflightExactlyOnce = 1;
+    // Message ids are 16 bits: the buffered messages and those in flight share 65,535 of them.
+    static constexpr int kMaxBufferedWithIds = 64000;
+    // Readings waiting while connected that make the state say how many are left.
+    static constexpr std::size_t kCatchingUp = 100;
+    // While not connected, the count of kept readings goes to the log when the readings pause this long, and
+    // during a long flow at most this often.
+    static constexpr auto kKeptSettle = std::chrono::seconds(1);
+    static constexpr auto kKeptLogInterval = std::chrono::seconds(10);
+    // At Stop without a connection, one more attempt waits this long: a broker that has just come back takes the
+    // readings now instead of at the next Start.
+    static constexpr auto kCloseConnectWait = std::chrono::seconds(3);
+    static constexpr int kKeepAliveS = 10;
+    static constexpr int kConnectTimeoutS = 10;
+
+    static MQTTAsync handle(void* client) { return static_cast<MQTTAsync>(client); }
+    // "1 reading", "2 readings".
+    static QString plural(qint64 n, const char* one, const char* many) {
+        return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
+    }
+
     static void onConnected(void* context, MQTTAsync_successData* data);
     static void onConnectFailed(void* context, MQTTAsync_failureData* data);
     static void onLost(void* context, char* cause);
@@ -132,6 +160,7 @@ private:
     bool m_closing = false;
     bool m_upEvent = false;   // the connection came up: the thread publishes online and subscribes
     bool m_roomEvent = false; // a message was delivered: the window and the backlog have room
+    bool m_linkEvent = false; // a connection failed or was lost: the state line says so
     std::atomic<bool> m_onlinePending{false};
     bool m_disconnected = false;
     Link m_link = Link::Down;

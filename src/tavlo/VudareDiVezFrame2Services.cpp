@@ -24,6 +24,13 @@ QWidget* VudareDiVezFrame2::buildServicesTab() {
     layout->addWidget(station);
     layout->addWidget(buildReadingServiceGroup(page));
     layout->addWidget(buildMqttGroup(page));
+    // The station names the MQTT topics: the hint follows it.
+    connect(stationField, &QLineEdit::editingFinished, this, [this] {
+        if (m_filling || m_closing)
+            return;
+        m_config.station = stationField->text().trimmed();
+        showMqttHint();
+    });
 
     layout->addStretch();
     return page;

@@ -120,6 +120,15 @@ TEST(CommandLine, DataLogFileAndANetworkAddressAsThePort) {
     EXPECT_FALSE(parsed({"--headless", "COM1"}).dataLog);
 }
 
+TEST(CommandLine, TheMqttBrokerOfAHeadlessRun) {
+    EXPECT_EQ(parsed({"--headless", "--mqtt-broker", "ssl://broker.lab:8883", "COM1"}).mqttBroker,
+              "ssl://broker.lab:8883");
+    EXPECT_EQ(parsed({"--headless", "--mqtt-broker="}).mqttBroker, "") << "empty switches a stored broker off";
+    EXPECT_FALSE(parsed({"--headless", "COM1"}).mqttBroker);
+    EXPECT_TRUE(refused({"--headless", "--mqtt-broker"}).contains("tcp://HOST:PORT"));
+    EXPECT_TRUE(refused({"--mqtt-broker", "tcp://x:1"}).contains("--headless"));
+}
+
 TEST(CommandLine, TheReadingServiceAndAPureBridgeWithoutTyping) {
     const CommandLine cl = parsed({"--headless", "--reading-service", "8181", "--output", "none", "COM1"});
     EXPECT_EQ(cl.readingService, 8181);
