@@ -9,8 +9,14 @@
 // with one more client that never reads (web_stalled_values_per_s), and beside them the run without the service
 // (web_plain_values_per_s), each the best of three floods taken in turn. With --additions only the idle,
 // throughput, TCP, data-log and reading-service runs are made (no memory run, no Python run); with --web only
-// the plain throughput and the reading-service runs.
+// the plain throughput and the reading-service runs. Then MQTT against a Mosquitto of its own at QoS 1: the
+// latency from the record on the pseudo-terminal to the message at a subscriber beside the bare terminal's
+// (mqtt_latency_p99_us, mqtt_pty_floor_p99_us, best of three), the readings per second the subscriber got
+// (mqtt_values_per_s, best of three floods) and how many it missed (mqtt_lost), and the same stream through the
+// short Python script a user would write, pyserial and paho-mqtt (python_mqtt_values_per_s, python_mqtt_lost);
+// --mqtt makes only these.
 #include "../tests/fakes/ResidentMemory.h"
+#include "MqttPeers.h"
 #include "ProcessWakeups.h"
 #include "WebClients.h"
 
@@ -438,6 +444,123 @@ Web webRun(const QString& bin, const QStringList& tavloArgs, const QTemporaryDir
     return web;
 }
 
+struct Mqtt {
+    double latencyP99Us = -1;
+    double floorP99Us = -1;
+    double valuesPerSecond = -1;
+    double pythonValuesPerSecond = -1;
+    long lost = -1;
+    long pythonLost = -1;
+};
+
+// Writes records "S <n> g" with n from *next on, as fast as the terminal takes them, for `seconds` (or `limit`
+// records), and returns the readings per second the subscriber got; *lost: those it never got.
+double mqttFlood(Pty& pty, tavlo::bench::MqttSubscriber& subscriber, long* next, double seconds, long limit,
+                 long* lost) {
+    subscriber.reset();
+    const long first = *next;
+    QByteArray pending;
+    const auto start = Clock::now();
+    const auto stopSending = start + std::chrono::duration<double>(seconds);
+    while ((Clock::now() < stopSending && *next - first < limit) || !pending.isEmpty()) {
+        if (pending.size() < 4096 && Clock::now() < stopSending && *next - first < limit)
+            for (int i = 0; i < 64; ++i)
+                pending += "S " + QByteArray::number((*next)++) + " g\n";
+        const ssize_t n = ::write(pty.master, pending.constData(), static_cast<size_t>(pending.size()));
+        if (n > 0)
+            pending.remove(0, n);
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const long sent = *next - first;
+    long got = 0;
+    auto progress = Clock::now();
+    while (got < sent && Clock::now() - progress < std::chrono::seconds(3)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (const long now = subscriber.received(); now > got) {
+            got = now;
+            progress = Clock::now();
+        }
+    }
+    *lost = sent - got;
+    const double elapsed = std::chrono::duration<double>(subscriber.lastArrival() - start).count();
+    return elapsed > 0 ? static_cast<double>(got) / elapsed : 0;
+}
+
+// Tavlo publishing to a local Mosquitto at QoS 1, and the Python script doing the same, each read by a
+// subscriber of its own.
+Mqtt mqttRun(const QString& bin, QTemporaryDir& dir) {
+    Mqtt m;
+    m.floorP99Us = ptyFloorP99Us();
+    tavlo::bench::Mosquitto broker(dir);
+    if (!broker.running()) {
+        std::fprintf(stderr, "mosquitto did not start\n");
+        return m;
+    }
+    const QString settings = dir.filePath("mqtt-settings.xml");
+    QFile f(settings);
+    if (f.open(QIODevice::WriteOnly))
+        f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?><preferences EXTERNAL_XML_VERSION=\"1.0\"><root "
+                "type=\"user\"><map/><node name=\"com\"><map/><node name=\"corvane\"><map/><node name=\"Tavlo\"><map>"
+                "<entry key=\"instrument\" value=\"GENERIC\"/><entry key=\"inputTerminator\" value=\"10\"/>"
+                "<entry key=\"station\" value=\"bench\"/><entry key=\"delay\" value=\"0\"/></map></node></node>"
+                "</node></root></preferences>\n");
+    f.close();
+    {
+        tavlo::bench::MqttSubscriber subscriber(broker.port(), "tavlo/bench/readings");
+        Pty pty;
+        QProcess tavlo;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir.path()); // the readings waiting for the broker are kept there
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        tavlo.setProcessEnvironment(env);
+        // Every record is an event-log line: it goes to a file, so that a full pipe never holds the program up.
+        const QString log = dir.filePath("mqtt-tavlo.log");
+        tavlo.setStandardErrorFile(log);
+        tavlo.start(bin + "/tavlo", {"--headless", "--settings", settings, "--output", "none", "--mqtt-broker",
+                                     broker.url(), pty.name});
+        const auto connected = [&] {
+            QFile f(log);
+            return f.open(QIODevice::ReadOnly) && f.readAll().contains("MQTT: connected");
+        };
+        for (int i = 0; i < 200 && !connected(); ++i)
+            QThread::msleep(50);
+        if (!subscriber.subscribed() || !connected()) {
+            std::fprintf(stderr, "tavlo with MQTT did not start\n");
+            stop(tavlo);
+            return m;
+        }
+        long next = 1;
+        m.latencyP99Us = bestP99Us(
+            [&] {
+                const long value = next++;
+                const QByteArray record = "S " + QByteArray::number(value) + " g\n";
+                [[maybe_unused]] const ssize_t n =
+                    ::write(pty.master, record.constData(), static_cast<size_t>(record.size()));
+                return value;
+            },
+            [&](long value, Clock::time_point* at) { return subscriber.waitFor(value, std::chrono::seconds(2), at); });
+        for (int round = 0; round < 3; ++round) {
+            long lost = 0;
+            m.valuesPerSecond = std::max(m.valuesPerSecond, mqttFlood(pty, subscriber, &next, 5, 200000, &lost));
+            m.lost = std::max(m.lost, lost);
+        }
+        stop(tavlo);
+    }
+    tavlo::bench::MqttSubscriber subscriber(broker.port(), "python/bench/readings");
+    Pty pty;
+    QProcess script;
+    startReader(
+        script, "/usr/bin/python3",
+        {QStringLiteral(TAVLO_SOURCE_DIR "/bench/scripts/serial_to_mqtt.py"), pty.name, QString::number(broker.port())},
+        false);
+    QThread::msleep(1000); // the script opens the port and connects
+    long next = 1;
+    m.pythonValuesPerSecond = mqttFlood(pty, subscriber, &next, 10, 200000, &m.pythonLost);
+    stop(script);
+    return m;
+}
+
 void stop(QProcess& p) {
     p.terminate();
     if (!p.waitForFinished(10000)) {
@@ -457,6 +580,16 @@ int main(int argc, char** argv) {
 
     const bool additionsOnly = app.arguments().contains(QStringLiteral("--additions"));
     const bool webOnly = app.arguments().contains(QStringLiteral("--web"));
+    if (app.arguments().contains(QStringLiteral("--mqtt"))) {
+        const Mqtt mqtt = mqttRun(bin, dir);
+        std::printf("mqtt_latency_p99_us: %.0f\n", mqtt.latencyP99Us);
+        std::printf("mqtt_pty_floor_p99_us: %.0f\n", mqtt.floorP99Us);
+        std::printf("mqtt_values_per_s: %.0f\n", mqtt.valuesPerSecond);
+        std::printf("mqtt_lost: %ld\n", mqtt.lost);
+        std::printf("python_mqtt_values_per_s: %.0f\n", mqtt.pythonValuesPerSecond);
+        std::printf("python_mqtt_lost: %ld\n", mqtt.pythonLost);
+        return 0;
+    }
     Flood throughput, memory;
     double p99 = -1;
     Idle quiet;
@@ -547,6 +680,13 @@ int main(int argc, char** argv) {
     std::printf("web_out_of_order: %ld\n", web.outOfOrder);
     std::printf("web_typed_lost: %ld\n", web.typedLost);
     std::printf("web_stalled_client_closed: %d\n", web.stalledClosed ? 1 : 0);
+    const Mqtt mqtt = mqttRun(bin, dir);
+    std::printf("mqtt_latency_p99_us: %.0f\n", mqtt.latencyP99Us);
+    std::printf("mqtt_pty_floor_p99_us: %.0f\n", mqtt.floorP99Us);
+    std::printf("mqtt_values_per_s: %.0f\n", mqtt.valuesPerSecond);
+    std::printf("mqtt_lost: %ld\n", mqtt.lost);
+    std::printf("python_mqtt_values_per_s: %.0f\n", mqtt.pythonValuesPerSecond);
+    std::printf("python_mqtt_lost: %ld\n", mqtt.pythonLost);
     std::printf("e2e_idle_cpu_pct: %.3f\n", quiet.cpuPercent);
     std::printf("e2e_idle_wakeups_per_s: %.2f\n", quiet.wakeupsPerSecond);
     return 0;

@@ -132,6 +132,7 @@ MqttOutput::MqttOutput(MqttSettings settings, worker::CommandSink commands, Repo
     // At QoS 1 and 2 the client numbers every buffered message with MQTT's 16-bit message id as it takes it, so
     // it can hold only as many as the ids leave beside those in flight.
     m_bufferLimit = m_settings.qos > 0 ? std::min(m_settings.backlog, kMaxBufferedWithIds) : m_settings.backlog;
+    m_window = m_settings.qos == 2 ? kMaxInflightExactlyOnce : kMaxInflight;
     create.maxBufferedMessages = m_bufferLimit;
     create.deleteOldestMessages = 1;
     create.restoreMessages = 1;
@@ -258,6 +259,8 @@ void MqttOutput::close() {
             *client = nullptr;
         }
     }
+    if (m_journal)
+        keepUnconfirmed();
     if (m_journal) {
         QString error;
         if (!m_journal->sync(&error))
@@ -387,17 +390,32 @@ void MqttOutput::entryRemoved(std::string_view key, std::string_view data) {
     }
     // A message in flight leaves the client's entries when the broker acknowledged it (the client then reports
     // it delivered, at once and on the same thread) or when the client drops it with its session (a broken
-    // connection, Stop). Either way it is kept as the output's own entry until it is reported delivered; what is
-    // left at the next connection goes out again. (At QoS 2 this also covers a message the broker has received
-    // but not yet released: sent again, a broker that lost that state gets it once more.)
+    // connection, Stop; the session's callbacks follow). It is held here until one or the other is clear; one
+    // dropped is kept in the journal as the output's own entry and goes out again at the next connection. (At
+    // QoS 2 this also covers a message the broker has received but not yet released: sent again, a broker that
+    // lost that state gets it once more.)
     if (!startsWith(key, "s-"))
         return;
     if (const int id = messageId(key); id != 0) {
         std::lock_guard lock(m_flightMutex);
-        const std::string own = std::string(MqttJournal::kOwnPrefix) + std::to_string(++m_ownCounter);
-        m_journal->keep(own, data);
-        m_flightKeys[id] = own;
+        auto [at, added] = m_unconfirmed.try_emplace(id);
+        if (!added)
+            keepInJournal(at->second); // an earlier message with this id, still not reported delivered
+        at->second.assign(data);
     }
+}
+
+void MqttOutput::keepInJournal(const std::string& packet) {
+    m_journal->keep(std::string(MqttJournal::kOwnPrefix) + std::to_string(++m_ownCounter), packet);
+}
+
+void MqttOutput::keepUnconfirmed() {
+    // Called once the client has ended a session (its callbacks for the connection come after it): what left the
+    // client's entries without being reported delivered was dropped with the session.
+    std::lock_guard lock(m_flightMutex);
+    for (const auto& [id, packet] : m_unconfirmed)
+        keepInJournal(packet);
+    m_unconfirmed.clear();
 }
 
 void MqttOutput::resendDropped(const std::vector<std::pair<std::string, std::string>>& dropped) {

@@ -21,7 +21,7 @@ void MqttOutput::connect() {
     // journal by this output (see entryRemoved), not by the client library from its memory: after a write cut
     // short, the library repeated messages whose payload it had already freed, and the broker got garbage.
     options.cleansession = 1;
-    options.maxInflight = m_settings.qos == 2 ? kMaxInflightExactlyOnce : kMaxInflight;
+    options.maxInflight = m_window;
     will.topicName = m_statusTopic.constData();
     will.message = "offline";
     will.retained = 1;
@@ -59,11 +59,8 @@ void MqttOutput::onConnected(void* context, MQTTAsync_successData*) {
     auto* self = static_cast<MqttOutput*>(context);
     // A new session: whatever was in flight before, in this run or an earlier one, goes out again (the client
     // library has just dropped it, with the session, and the journal kept it).
+    self->keepUnconfirmed();
     std::vector<std::pair<std::string, std::string>> dropped = self->m_journal->ownEntries();
-    {
-        std::lock_guard lock(self->m_flightMutex);
-        self->m_flightKeys.clear();
-    }
     {
         std::lock_guard lock(self->m_mutex);
         self->m_resend = std::move(dropped);
@@ -147,6 +144,7 @@ void MqttOutput::onConnectFailed(void* context, MQTTAsync_failureData* data) {
 
 void MqttOutput::onLost(void* context, char* cause) {
     auto* self = static_cast<MqttOutput*>(context);
+    self->keepUnconfirmed();
     {
         std::lock_guard lock(self->m_mutex);
         if (self->m_closing)
@@ -169,12 +167,13 @@ void MqttOutput::onDelivered(void* context, int token) {
     auto* self = static_cast<MqttOutput*>(context);
     {
         std::lock_guard lock(self->m_flightMutex);
-        if (const auto found = self->m_flightKeys.find(token); found != self->m_flightKeys.end()) {
-            self->m_journal->discard(found->second);
-            self->m_flightKeys.erase(found);
-        }
+        self->m_unconfirmed.erase(token);
     }
-    // The window has room again: the sending thread looks at the queue now, not in a second.
+    // A full window has room again: the sending thread looks at the queue now, not in a second. (While the
+    // window is not full, every new message wakes it by itself.)
+    const std::size_t inFlight = self->m_journal->count("s-") + self->m_journal->count("sc-");
+    if (inFlight + 1 < static_cast<std::size_t>(self->m_window) && !self->m_onlinePending.load())
+        return;
     bool wake = false;
     {
         std::lock_guard lock(self->m_mutex);
@@ -236,6 +235,7 @@ void MqttOutput::carryOut(const QByteArray& text) {
 
 void MqttOutput::onDisconnected(void* context, MQTTAsync_successData*) {
     auto* self = static_cast<MqttOutput*>(context);
+    self->keepUnconfirmed();
     {
         std::lock_guard lock(self->m_mutex);
         self->m_disconnected = true;

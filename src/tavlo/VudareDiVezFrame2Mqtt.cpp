@@ -152,7 +152,7 @@ void VudareDiVezFrame2::showMqttHint() {
         config::Config planned = settingsInTabs();
         const output::MqttSettings s =
             output::MqttSettings::fromConfig(planned, worker::Acquisition::stationName(planned));
-        mqttHintLabel->setText(QStringLiteral("While Tavlo runs: readings to %1 on %2; status on %3%4.")
+        mqttHintLabel->setText(QStringLiteral("Readings to %1 on %2; status on %3%4.")
                                    .arg(s.broker.uri(), s.topic, s.statusTopic,
                                         s.commands ? QStringLiteral("; commands from ") + s.commandTopic : QString()));
     } catch (const std::exception& failure) {

@@ -5,12 +5,18 @@
 #include <QGroupBox>
 #include <QHostInfo>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace tavlo {
 
 QWidget* VudareDiVezFrame2::buildServicesTab() {
-    auto* page = new QWidget(this);
+    // Three groups are taller than the window on a small screen: the tab scrolls rather than squeezing them.
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* page = new QWidget(scroll);
+    scroll->setWidget(page);
     auto* layout = new QVBoxLayout(page);
 
     // Every reading names its station; many stations that report to one place need names of their own.
@@ -33,7 +39,7 @@ QWidget* VudareDiVezFrame2::buildServicesTab() {
     });
 
     layout->addStretch();
-    return page;
+    return scroll;
 }
 
 void VudareDiVezFrame2::showServicesInControls() {

@@ -163,6 +163,26 @@ class Outages(MqttTest):
         collector.wait_for(lambda m: set(collector.seqs()) >= set(range(101, 301)), 30, "every reading")
         self.assertEqual(set(old.seqs()) | set(collector.seqs()), set(range(1, 301)))
 
+    def test_readings_in_flight_at_stop_go_out_at_the_next_start(self):
+        # The relay swallows what Tavlo sends: the readings are in flight, never acknowledged, when Stop comes.
+        broker = self.broker()
+        relay = Relay(broker.port)
+        self.addCleanup(relay.close)
+        collector = self.collector(broker)
+        pty = self.pty()
+        first = self.tavlo(self.settings(broker), pty.name, relay.url()).wait_ready()
+        first.err.wait_for(r"MQTT: connected")
+        relay.stall()
+        self.feed(pty, 1, 50)
+        time.sleep(1.0)
+        self.assertEqual(first.stop(), 0, first.err.text())
+        relay.mend()
+        second = self.tavlo(self.settings(broker), self.pty().name, relay.url(), home=first.home).wait_ready()
+        second.err.wait_for(r"MQTT: 5\d readings? kept by an earlier run")
+        collector.wait_for_count(50, 30)
+        second.stop()
+        self.assertAllArrived(collector, 50)
+
     def test_a_first_connection_refused_and_a_network_cut_are_retried_by_themselves(self):
         broker = self.broker()
         relay = Relay(broker.port)
