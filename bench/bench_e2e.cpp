@@ -561,6 +561,15 @@ Mqtt mqttRun(const QString& bin, QTemporaryDir& dir) {
     return m;
 }
 
+void printMqtt(const Mqtt& mqtt) {
+    std::printf("mqtt_latency_p99_us: %.0f\n", mqtt.latencyP99Us);
+    std::printf("mqtt_pty_floor_p99_us: %.0f\n", mqtt.floorP99Us);
+    std::printf("mqtt_values_per_s: %.0f\n", mqtt.valuesPerSecond);
+    std::printf("mqtt_lost: %ld\n", mqtt.lost);
+    std::printf("python_mqtt_values_per_s: %.0f\n", mqtt.pythonValuesPerSecond);
+    std::printf("python_mqtt_lost: %ld\n", mqtt.pythonLost);
+}
+
 void stop(QProcess& p) {
     p.terminate();
     if (!p.waitForFinished(10000)) {
@@ -581,13 +590,7 @@ int main(int argc, char** argv) {
     const bool additionsOnly = app.arguments().contains(QStringLiteral("--additions"));
     const bool webOnly = app.arguments().contains(QStringLiteral("--web"));
     if (app.arguments().contains(QStringLiteral("--mqtt"))) {
-        const Mqtt mqtt = mqttRun(bin, dir);
-        std::printf("mqtt_latency_p99_us: %.0f\n", mqtt.latencyP99Us);
-        std::printf("mqtt_pty_floor_p99_us: %.0f\n", mqtt.floorP99Us);
-        std::printf("mqtt_values_per_s: %.0f\n", mqtt.valuesPerSecond);
-        std::printf("mqtt_lost: %ld\n", mqtt.lost);
-        std::printf("python_mqtt_values_per_s: %.0f\n", mqtt.pythonValuesPerSecond);
-        std::printf("python_mqtt_lost: %ld\n", mqtt.pythonLost);
+        printMqtt(mqttRun(bin, dir));
         return 0;
     }
     Flood throughput, memory;
@@ -680,13 +683,7 @@ int main(int argc, char** argv) {
     std::printf("web_out_of_order: %ld\n", web.outOfOrder);
     std::printf("web_typed_lost: %ld\n", web.typedLost);
     std::printf("web_stalled_client_closed: %d\n", web.stalledClosed ? 1 : 0);
-    const Mqtt mqtt = mqttRun(bin, dir);
-    std::printf("mqtt_latency_p99_us: %.0f\n", mqtt.latencyP99Us);
-    std::printf("mqtt_pty_floor_p99_us: %.0f\n", mqtt.floorP99Us);
-    std::printf("mqtt_values_per_s: %.0f\n", mqtt.valuesPerSecond);
-    std::printf("mqtt_lost: %ld\n", mqtt.lost);
-    std::printf("python_mqtt_values_per_s: %.0f\n", mqtt.pythonValuesPerSecond);
-    std::printf("python_mqtt_lost: %ld\n", mqtt.pythonLost);
+    printMqtt(mqttRun(bin, dir));
     std::printf("e2e_idle_cpu_pct: %.3f\n", quiet.cpuPercent);
     std::printf("e2e_idle_wakeups_per_s: %.2f\n", quiet.wakeupsPerSecond);
     return 0;
