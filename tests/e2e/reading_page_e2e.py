@@ -12,6 +12,7 @@ import http.server
 import itertools
 import json
 import os
+import signal
 import shutil
 import subprocess
 import sys
@@ -61,14 +62,14 @@ class Browser:
             [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--disable-dev-shm-usage", f"--user-data-dir={self.profile.name}", "--remote-debugging-port=0",
-             "about:blank"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+             "about:blank"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         active = os.path.join(self.profile.name, "DevToolsActivePort")
         deadline = time.monotonic() + 60
-        while not (os.path.exists(active) and open(active).read().count("\n") >= 1):
+        while not (os.path.exists(active) and self._read(active).count("\n") >= 1):
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise RuntimeError("Chromium did not start")
             time.sleep(0.1)
-        self.debug_port = int(open(active).read().split("\n")[0])
+        self.debug_port = int(self._read(active).split("\n")[0])
         self.ids = itertools.count(1)
         self.socket = None
 
@@ -110,9 +111,38 @@ class Browser:
         if self.socket:
             await self.socket.close()
 
+    @staticmethod
+    def _read(path):
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+
     def stop(self):
+        # The browser's helper processes (renderer, zygote) are in its process group: they end with it, before the
+        # profile they write into is removed.
+        try:
+            os.killpg(self.process.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
         stop_process(self.process)
-        self.profile.cleanup()
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                os.killpg(self.process.pid, 0)
+            except ProcessLookupError:
+                break
+            time.sleep(0.1)
+        else:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        for _ in range(50):
+            try:
+                self.profile.cleanup()
+                return
+            except OSError:
+                time.sleep(0.1)
+        shutil.rmtree(self.profile.name, ignore_errors=True)
 
 
 @unittest.skipUnless(CHROMIUM, "Chromium is not installed (scripts/setup installs it)")
