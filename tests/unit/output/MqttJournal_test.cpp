@@ -30,12 +30,20 @@ namespace {
 constexpr std::uint64_t kNever = std::uint64_t(1) << 40;
 
 // Calls the journal exactly as Paho does: one handle from popen, keys as C strings, data in several buffers, and
-// every buffer and key array it gets back released with MQTTAsync_free(), as Paho does.
+// every buffer and key array it gets back released with MQTTAsync_free(), as Paho does. Paho calls the journal
+// only while a client of its exists, and its allocator keeps track of buffers only then: an idle client stands
+// for the one that would own the journal.
 class Paho {
 public:
     explicit Paho(MqttJournal& journal) : m_p(journal.persistence()) {
+        EXPECT_EQ(
+            MQTTAsync_create(&m_client, "tcp://127.0.0.1:1", "journal-test", MQTTCLIENT_PERSISTENCE_NONE, nullptr),
+            MQTTASYNC_SUCCESS);
         EXPECT_EQ(m_p->popen(&m_handle, "station-1", "tcp://localhost:1883", m_p->context), 0);
     }
+    ~Paho() { MQTTAsync_destroy(&m_client); }
+    Paho(const Paho&) = delete;
+    Paho& operator=(const Paho&) = delete;
     int putParts(std::string key, std::vector<std::string> parts) {
         std::vector<char*> buffers;
         std::vector<int> lengths;
@@ -75,6 +83,7 @@ public:
     void* handle() const { return m_handle; }
 
 private:
+    MQTTAsync m_client = nullptr;
     MQTTClient_persistence* m_p;
     void* m_handle = nullptr;
 };
