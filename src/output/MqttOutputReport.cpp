@@ -27,8 +27,10 @@ QString MqttOutput::connectFailureText(int code, const char* message) {
         const QString text = QString::fromUtf8(message);
         if (text == QLatin1String("TCP connect timeout"))
             return QStringLiteral("the broker did not answer within %1 s").arg(kConnectTimeoutS);
+        // Paho says the one or the other depending on whether the refusal came at once or a moment later: one
+        // reason, told once.
         if (text == QLatin1String("TCP connect completion failure") || text == QLatin1String("TCP/TLS connect failure"))
-            return QStringLiteral("nothing answers at that address (%1)").arg(text);
+            return QStringLiteral("nothing answers at that address");
         return text;
     }
     return QString::fromUtf8(MQTTAsync_strerror(code));

@@ -195,7 +195,8 @@ class Outages(MqttTest):
         self.feed(pty, 1, 100)
         tavlo.err.wait_for(r"MQTT: 100 readings kept")
         time.sleep(2.0)  # attempts after 1 s and 2 s, told once
-        self.assertEqual(len(tavlo.err.matching(r"no connection to")), 1, "one report per reason")
+        reports = tavlo.err.matching(r"no connection to")
+        self.assertEqual(len(reports), 1, f"one report per reason: {reports}")
         relay.mend()
         tavlo.err.wait_for(r"MQTT: connected to .*; sending the 10\d readings kept", 20)
         collector.wait_for_count(100, 20)

@@ -222,7 +222,10 @@ TEST(MqttConnectFailure, TheBrokersRefusalsReadAsTheUsersWords) {
     EXPECT_TRUE(MqttOutput::connectFailureText(4, nullptr).contains("bad user name or password"));
     EXPECT_TRUE(MqttOutput::connectFailureText(5, nullptr).contains("not authorized"));
     EXPECT_TRUE(MqttOutput::connectFailureText(-1, "TCP connect timeout").contains("did not answer"));
+    // A refusal is one reason however Paho words it, so it is told once.
     EXPECT_TRUE(MqttOutput::connectFailureText(-1, "TCP connect completion failure").contains("nothing answers"));
+    EXPECT_EQ(MqttOutput::connectFailureText(-1, "TCP connect completion failure"),
+              MqttOutput::connectFailureText(-1, "TCP/TLS connect failure"));
     EXPECT_FALSE(MqttOutput::connectFailureText(-3, nullptr).isEmpty());
 }
 
