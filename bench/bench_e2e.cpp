@@ -104,14 +104,17 @@ struct TcpLink {
     }
 };
 
-QString writeSettings(QTemporaryDir& dir) {
-    const QString path = dir.filePath("settings.xml");
+// The bench's settings file: the generic profile, records cut at LF, no delay between values; `extra` adds entries.
+QString writeSettings(QTemporaryDir& dir, const QString& name = QStringLiteral("settings.xml"),
+                      const QByteArray& extra = {}) {
+    const QString path = dir.filePath(name);
     QFile f(path);
     if (f.open(QIODevice::WriteOnly))
         f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?><preferences EXTERNAL_XML_VERSION=\"1.0\"><root "
                 "type=\"user\"><map/><node name=\"com\"><map/><node name=\"corvane\"><map/><node name=\"Tavlo\"><map>"
                 "<entry key=\"instrument\" value=\"GENERIC\"/><entry key=\"inputTerminator\" value=\"10\"/>"
-                "<entry key=\"delay\" value=\"0\"/></map></node></node></node></root></preferences>\n");
+                "<entry key=\"delay\" value=\"0\"/>" +
+                extra + "</map></node></node></node></root></preferences>\n");
     return path;
 }
 
@@ -497,15 +500,8 @@ Mqtt mqttRun(const QString& bin, QTemporaryDir& dir) {
         std::fprintf(stderr, "mosquitto did not start\n");
         return m;
     }
-    const QString settings = dir.filePath("mqtt-settings.xml");
-    QFile f(settings);
-    if (f.open(QIODevice::WriteOnly))
-        f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?><preferences EXTERNAL_XML_VERSION=\"1.0\"><root "
-                "type=\"user\"><map/><node name=\"com\"><map/><node name=\"corvane\"><map/><node name=\"Tavlo\"><map>"
-                "<entry key=\"instrument\" value=\"GENERIC\"/><entry key=\"inputTerminator\" value=\"10\"/>"
-                "<entry key=\"station\" value=\"bench\"/><entry key=\"delay\" value=\"0\"/></map></node></node>"
-                "</node></root></preferences>\n");
-    f.close();
+    const QString settings =
+        writeSettings(dir, QStringLiteral("mqtt-settings.xml"), "<entry key=\"station\" value=\"bench\"/>");
     {
         tavlo::bench::MqttSubscriber subscriber(broker.port(), "tavlo/bench/readings");
         Pty pty;

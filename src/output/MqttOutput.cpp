@@ -259,9 +259,8 @@ void MqttOutput::close() {
             *client = nullptr;
         }
     }
-    if (m_journal)
-        keepUnconfirmed();
     if (m_journal) {
+        keepUnconfirmed();
         QString error;
         if (!m_journal->sync(&error))
             m_reporter.important(
